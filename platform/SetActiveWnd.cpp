@@ -1,0 +1,74 @@
+#include "platform/SetActiveWnd.h"
+
+#include "platform/RuntimePaths.h"
+#include "platform/SingleInstance.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+// The running copy answers at once; a copy that does not is treated as absent.
+constexpr int ChannelTimeoutMs = 1000;
+
+QWindow* findOwnWindow(const QString& caption)
+{
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (QWindow* window : windows) {
+        if (window->title() == caption)
+            return window;
+    }
+    return nullptr;
+}
+
+void bringForward(QWindow* window)
+{
+    if (window->windowStates() & Qt::WindowMinimized)
+        window->showNormal();
+    else
+        window->show();
+    if (QGuiApplication::focusWindow() == window)
+        return;
+    window->raise();
+    window->requestActivate();
+}
+
+} // namespace
+
+WindowHandle FindWindowByCaption(const QString& caption)
+{
+    WindowHandle handle;
+    handle.window = findOwnWindow(caption);
+    // The copy that serves the channel would only be asking itself.
+    if (handle.window || InstanceChannel().isListening())
+        return handle;
+    const QString path = ReplyChannelPath();
+    const std::optional<std::uint32_t> found =
+        SendChannelMessage(path, ChannelMessage::FindWindow, 0, caption.toUtf8(), ChannelTimeoutMs);
+    if (found && *found != 0)
+        handle.channel = path;
+    return handle;
+}
+
+void ForceForeground(const WindowHandle& handle)
+{
+    if (handle.window)
+        bringForward(handle.window);
+    else if (!handle.channel.isEmpty())
+        SendChannelMessage(handle.channel, ChannelMessage::Activate, 0, {}, ChannelTimeoutMs);
+}
+
+ChannelProc MainWindowProc(std::function<QWindow*()> mainWindow)
+{
+    return [mainWindow = std::move(mainWindow)](std::uint32_t message, std::uint32_t,
+                                                const QByteArray& data) -> std::uint32_t {
+        if (message == ChannelMessage::FindWindow)
+            return findOwnWindow(QString::fromUtf8(data)) ? 1 : 0;
+        if (message == ChannelMessage::Activate) {
+            WindowHandle handle;
+            handle.window = mainWindow();
+            ForceForeground(handle);
+            return handle.isNull() ? 0 : 1;
+        }
+        return 0;
+    };
+}

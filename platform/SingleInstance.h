@@ -1,0 +1,12 @@
+#pragma once
+// One running copy per user: the copy that holds the instance lock serves the reply
+// channel; any later copy finds it through that channel.
+
+class ReplyChannelServer;
+
+// True when another copy already runs. The first call decides, for the whole process: a
+// copy that gets the lock keeps it until it ends and starts serving the reply channel.
+bool PrevInstance();
+
+// The channel this copy serves (listening only when PrevInstance() was false).
+ReplyChannelServer& InstanceChannel();
