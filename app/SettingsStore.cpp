@@ -34,14 +34,15 @@ QString unescapeIniName(QStringView name)
     return out;
 }
 
-// The value exactly as written in the file, for a hand-edited entry that QSettings reads
-// as something other than one text (for instance "Smith, John", which it splits into a
-// list). Empty when the entry cannot be found.
-QString rawIniValue(const QString& fileName, const QString& section, const QString& key)
+// Every value exactly as written in the file, by section and key. Used for hand-edited
+// entries that QSettings reads as something other than one text (for instance
+// "Smith, John", which it splits into a list).
+RawIni readRawIni(const QString& fileName)
 {
+    RawIni sections;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return QString();
+        return sections;
     QString current;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
@@ -50,17 +51,16 @@ QString rawIniValue(const QString& fileName, const QString& section, const QStri
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0 || current != section)
-            continue;
-        if (unescapeIniName(QStringView(line).left(eq).trimmed()) != key)
+        if (eq <= 0)
             continue;
         QString value = line.mid(eq + 1);
         const qsizetype comment = value.indexOf(QLatin1Char(';'));
         if (comment >= 0)
             value.truncate(comment);
-        return value.trimmed();
+        sections[current].insert(unescapeIniName(QStringView(line).left(eq).trimmed()),
+                                 value.trimmed());
     }
-    return QString();
+    return sections;
 }
 
 QString groupKey(const QString& section, const QString& key)
@@ -85,8 +85,10 @@ QString SettingsStore::readText(const QString& path) const
         return value.toString();
     if (value.typeId() == QMetaType::QByteArray)
         return QString::fromUtf8(value.toByteArray());
+    if (!rawIni)
+        rawIni = readRawIni(settings->fileName());
     const qsizetype slash = path.indexOf(QLatin1Char('/'));
-    return rawIniValue(settings->fileName(), path.left(slash), path.mid(slash + 1));
+    return rawIni->value(path.left(slash)).value(path.mid(slash + 1));
 }
 
 QString SettingsStore::GetSetting(const QString& section, const QString& key,

@@ -5,14 +5,17 @@
 // Each store object reads the store afresh when it is made and makes its writes durable
 // when it is destroyed, so one object per load or save keeps the file in step with memory.
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
 using SettingPairs = QList<QPair<QString, QString>>;
+using RawIni = QHash<QString, QHash<QString, QString>>;
 
 class SettingsStore
 {
@@ -35,4 +38,6 @@ private:
     QString readText(const QString& path) const;
 
     std::unique_ptr<QSettings> settings;
+    // The file as written, read once and only when a value needs it.
+    mutable std::optional<RawIni> rawIni;
 };

@@ -41,9 +41,16 @@ QString CopyDataToString(QByteArrayView block)
     const qsizetype length = std::min<qsizetype>(block.size(), CopyDataBufferSize - 1);
     if (length > 0)
         std::memcpy(buffer, block.data(), static_cast<std::size_t>(length));
-    const QString text = QString::fromLocal8Bit(buffer, CopyDataBufferSize);
-    const qsizetype lastNul = text.lastIndexOf(QChar(u'\0'));
-    return text.left(lastNul);
+    QString text = QString::fromLocal8Bit(buffer, CopyDataBufferSize);
+    text.truncate(text.lastIndexOf(QChar(u'\0')));
+    // The zero padding after a short block stands for one final separator, no more: a
+    // block that ends after its address must not read as having an empty port.
+    qsizetype end = text.size();
+    while (end > 0 && text[end - 1] == QChar(u'\0'))
+        --end;
+    if (end < text.size())
+        text.truncate(end + 1);
+    return text;
 }
 
 std::optional<ReplyRequest> SplitReplyRequest(const QString& text)

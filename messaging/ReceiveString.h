@@ -16,7 +16,8 @@ QString BuildMessageRecord(const QString& userName, std::int32_t replyPort, cons
 QByteArray MessageRecordBytes(const QString& userName, std::int32_t replyPort, const QString& text);
 
 // Bytes of a copy-data block are read through a zero-filled 255-byte buffer, so at most the
-// first 254 bytes count and the text ends before the buffer's last NUL.
+// first 254 bytes count and the text ends before the buffer's last NUL. The padding after
+// a shorter block counts as one NUL: the block's final separator may be left out.
 constexpr int CopyDataBufferSize = 255;
 QString CopyDataToString(QByteArrayView block);
 

@@ -1,0 +1,65 @@
+#include "TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+TestFolders::TestFolders()
+{
+    QFile::setPermissions(runtimeDir.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", configDir.path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+}
+
+QString StoreFilePath()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Quorvane/Quorvane.conf");
+}
+
+QByteArray ReadStoreBytes()
+{
+    QFile file(StoreFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void WriteStoreFile(const QByteArray& text)
+{
+    // The settings cache notices a change by size and time; give every write its own time.
+    static QDateTime stamp = QDateTime::currentDateTime().addDays(-1);
+    stamp = stamp.addSecs(1);
+    QDir().mkpath(QFileInfo(StoreFilePath()).path());
+    QFile file(StoreFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+}
+
+void RemoveStoreFile()
+{
+    QFile::remove(StoreFilePath());
+}
+
+IniSections ReadStoreSections()
+{
+    IniSections sections;
+    QString current;
+    const QList<QByteArray> lines = ReadStoreBytes().split('\n');
+    for (const QByteArray& raw : lines) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            current = line.mid(1, line.size() - 2);
+            sections[current];
+        } else if (const qsizetype eq = line.indexOf(QLatin1Char('=')); eq > 0) {
+            const QString key =
+                QString(line.left(eq)).replace(QLatin1String("%20"), QLatin1String(" "));
+            sections[current][key] = line.mid(eq + 1);
+        }
+    }
+    return sections;
+}

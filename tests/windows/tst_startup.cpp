@@ -1,0 +1,153 @@
+// Start-up and shutdown of the main window, and one running copy per user.
+
+#include "TestSupport.h"
+#include "app/Global.h"
+#include "app/Settings.h"
+#include "platform/ReplyChannel.h"
+#include "windows/SendForm.h"
+#include "windows/WindowPlacement.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QProcess> startCopy(const QProcessEnvironment& environment)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(QStringLiteral(QUORVANE_BINARY), QStringList());
+    return process;
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void firstAndSecondStartOnAnEmptyStore();
+    void secondCopyRaisesTheFirstAndEnds();
+    void copiesStartedTogetherLeaveOne();
+
+private:
+    TestFolders folders;
+};
+
+void TestStartup::initTestCase()
+{
+    InstallScreenSizeSource();
+    RemoveStoreFile();
+}
+
+void TestStartup::firstAndSecondStartOnAnEmptyStore()
+{
+    {
+        SendForm form;
+        QVERIFY(form.Form_Load());
+        form.show();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Send Message"));
+        QCOMPARE(form.Combo1->count(), 1);
+        QCOMPARE(form.Combo1->currentText(), QStringLiteral("localhost (127.0.0.1: 505)"));
+
+        const IniSections store = ReadStoreSections();
+        const QMap<QString, QString> settings = store.value("Settings");
+        QCOMPARE(settings.value("DefaultPort"), QStringLiteral("505"));
+        QCOMPARE(settings.value("MinimizedWhenSend"), QStringLiteral("True"));
+        QCOMPARE(settings.value("PopupWhenSend"), QStringLiteral("True"));
+        QCOMPARE(settings.value("DefaultIp"), QStringLiteral("127.0.0.1"));
+        const QSizeF screen = ScreenSizeTwips();
+        const double width = PixelsToTwips(&form, form.width());
+        const double height = PixelsToTwips(&form, form.height());
+        QCOMPARE(settings.value("StartUPX").toInt(),
+                 int(std::nearbyint(screen.width() / 2 - width / 2)));
+        QCOMPARE(settings.value("StartUPY").toInt(),
+                 int(std::nearbyint(screen.height() / 2 - height / 2)));
+        const QMap<QString, QString> users = store.value("Users");
+        QCOMPARE(users.keys(), (QStringList{"1_ip", "1_name", "1_port", "TestUsers"}));
+        QCOMPARE(users.value("1_name"), QStringLiteral("localhost"));
+        QCOMPARE(users.value("1_ip"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(users.value("1_port"), QStringLiteral("505"));
+        QVERIFY(!store.contains("Identification"));
+
+        // A window moved elsewhere is stored there on close.
+        form.move(form.x() + 30, form.y() + 15);
+        form.close();
+        QCOMPARE(ReadStoreSections().value("Settings").value("StartUPX").toInt(),
+                 PixelsToTwips(&form, form.x()));
+    }
+    SendForm next;
+    QVERIFY(next.Form_Load());
+    const QMap<QString, QString> users = ReadStoreSections().value("Users");
+    QCOMPARE(users.keys(), (QStringList{"1_ip", "1_name", "1_port"}));
+    QCOMPARE(UBound(Global::Users), 1);
+    next.Form_Unload();
+}
+
+void TestStartup::secondCopyRaisesTheFirstAndEnds()
+{
+    SendForm first;
+    QVERIFY(first.Form_Load());
+    first.show();
+    first.showMinimized();
+    QTRY_VERIFY(first.isMinimized());
+    const QByteArray storeBefore = ReadStoreBytes();
+    QVERIFY(!storeBefore.isEmpty());
+
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProcess> second = startCopy(QProcessEnvironment::systemEnvironment());
+    QSignalSpy finished(second.get(), &QProcess::finished);
+    QVERIFY(finished.wait(10000));
+    qInfo("second copy ended after %lld ms", static_cast<long long>(clock.elapsed()));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(ReadStoreBytes(), storeBefore);
+    QTRY_VERIFY(!first.isMinimized());
+    QTRY_COMPARE(QApplication::activeWindow(), &first);
+    first.Form_Unload();
+}
+
+void TestStartup::copiesStartedTogetherLeaveOne()
+{
+    for (int round = 0; round < 3; ++round) {
+        QTemporaryDir config;
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+
+        std::unique_ptr<QProcess> a = startCopy(environment);
+        std::unique_ptr<QProcess> b = startCopy(environment);
+        QSignalSpy aDone(a.get(), &QProcess::finished);
+        QSignalSpy bDone(b.get(), &QProcess::finished);
+        QTRY_VERIFY_WITH_TIMEOUT(aDone.count() + bDone.count() >= 1, 15000);
+        QProcess* survivor = aDone.count() ? b.get() : a.get();
+        QProcess* ended = aDone.count() ? a.get() : b.get();
+        QCOMPARE(ended->exitCode(), 0);
+
+        // The survivor runs and answers on the channel as the one copy.
+        const QString channel = runtime.path() + QStringLiteral("/Quorvane/send-message.sock");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            SendChannelMessage(channel, ChannelMessage::FindWindow, 0, "Send Message", 500)
+                    .value_or(0) == 1,
+            15000);
+        QCOMPARE(survivor->state(), QProcess::Running);
+        QCOMPARE(aDone.count() + bDone.count(), 1);
+        survivor->kill();
+        QVERIFY(survivor->waitForFinished(5000));
+    }
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
