@@ -4,37 +4,121 @@
 #include "app/Settings.h"
 #include "app/StoreKeys.h"
 #include "app/UserStore.h"
+#include "messaging/ReceiveString.h"
 #include "platform/SetActiveWnd.h"
 #include "platform/SingleInstance.h"
+#include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QVBoxLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 const QString MainCaption = QStringLiteral("Send Message");
 // Taken by a second copy so that looking for the running copy cannot find itself.
 const QString ThrowAwayCaption = QStringLiteral("ha shit");
+const QString ErrorTitle = QStringLiteral("Error");
+const QString SentTitle = QStringLiteral("Message Send!!");
+
+constexpr int StateClosed = 0;
+constexpr int StateConnected = 7;
 } // namespace
 
 SendForm::SendForm(QWidget* parent) : QMainWindow(parent), recipients(nullptr)
 {
     setObjectName(QStringLiteral("SendForm"));
     setWindowTitle(MainCaption);
+    buildControls();
+    buildMenus();
+    recipients = ComboRecipientList(Combo1);
 
+    TimerSW = new QTimer(this);
+    TimerSW->setObjectName(QStringLiteral("TimerSW"));
+    TimerSW->setInterval(500);
+    Winsock1 = new QTcpSocket(this);
+    Winsock1->setObjectName(QStringLiteral("Winsock1"));
+
+    connect(Command1, &QPushButton::clicked, this, &SendForm::Command1_Click);
+    connect(StopSend, &QPushButton::clicked, this, &SendForm::StopSend_Click);
+    connect(Adduser, &QPushButton::clicked, this, &SendForm::Adduser_Click);
+    connect(TimerSW, &QTimer::timeout, this, &SendForm::TimerSW_Timer);
+    connect(Winsock1, &QTcpSocket::connected, this, &SendForm::Winsock1_Connect);
+    connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
+        if (recordQueued && Winsock1->bytesToWrite() == 0)
+            Winsock1_SendComplete();
+    });
+    connect(Winsock1, &QTcpSocket::errorOccurred, this, &SendForm::Winsock1_Error);
+
+    resize(sizeHint());
+    Text1->setFocus();
+}
+
+void SendForm::buildControls()
+{
     auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
+    auto* grid = new QGridLayout(central);
+
     Combo1 = new QComboBox(central);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     // Measuring every line at first show is slow for long lists.
     Combo1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    Combo1->setMinimumContentsLength(24);
-    layout->addWidget(Combo1);
-    layout->addStretch();
+    Combo1->setMinimumContentsLength(28);
+
+    Text1 = new QPlainTextEdit(central);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setTabChangesFocus(true);
+    Text1->installEventFilter(this);
+
+    Adduser = new QPushButton(QStringLiteral("Modify User"), central);
+    Adduser->setObjectName(QStringLiteral("Adduser"));
+    StopSend = new QPushButton(QStringLiteral("Stop"), central);
+    StopSend->setObjectName(QStringLiteral("StopSend"));
+    Command1 = new QPushButton(QStringLiteral("Send"), central);
+    Command1->setObjectName(QStringLiteral("Command1"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Adduser);
+    buttons->addStretch(1);
+    buttons->addWidget(StopSend);
+    buttons->addWidget(Command1);
+
+    grid->addWidget(Combo1, 0, 0);
+    grid->addWidget(Text1, 1, 0);
+    grid->addLayout(buttons, 2, 0);
+    grid->setRowStretch(1, 1);
     setCentralWidget(central);
-    recipients = ComboRecipientList(Combo1);
-    resize(sizeHint());
+
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, StopSend);
+    setTabOrder(StopSend, Combo1);
+    setTabOrder(Combo1, Adduser);
+}
+
+void SendForm::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    exitmn = file->addAction(QStringLiteral("E&xit"));
+    exitmn->setObjectName(QStringLiteral("exitmn"));
+    connect(exitmn, &QAction::triggered, this, &SendForm::exitmn_Click);
+
+    // The option and help windows open from here as they are added.
+    QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
+    option->addAction(QStringLiteral("&Program Option ..."))->setObjectName("progopmn1");
+    option->addAction(QStringLiteral("&Identification ..."))->setObjectName("progopmn2");
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("Your &ip..."))->setObjectName("aboutmn1");
+    help->addSeparator();
+    help->addAction(QStringLiteral("&About..."))->setObjectName("aboutmn3");
 }
 
 bool SendForm::Form_Load()
@@ -77,8 +161,203 @@ void SendForm::Form_Unload()
     StoreWindowPosition(this, WindowPrefix::SendForm);
 }
 
+void SendForm::FillRecipients(int index)
+{
+    FillUserCombo(recipients, index);
+}
+
 void SendForm::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     event->accept();
+}
+
+void SendForm::changeEvent(QEvent* event)
+{
+    // Only moves between this program's own windows count; when another program takes
+    // the foreground no window of ours is active and nothing changes.
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            Form_Activate();
+        else if (QApplication::activeWindow() != nullptr)
+            Form_Deactivate();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void SendForm::Form_Activate()
+{
+    Global::MainWindowActive = true;
+}
+
+void SendForm::Form_Deactivate()
+{
+    Global::MainWindowActive = false;
+}
+
+bool SendForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        return Text1_KeyDown(key->key(), key->modifiers() & ~Qt::KeypadModifier);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// True when the key was dealt with here and must not reach the box again.
+bool SendForm::Text1_KeyDown(int key, Qt::KeyboardModifiers shift)
+{
+    if (shift != Qt::ShiftModifier)
+        return false;
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        SentByKey = true;
+        Command1_Click();
+        // The line break still goes in at the caret; the text is read only once the
+        // connection stands, so it is part of the message.
+        Text1->textCursor().insertText(QStringLiteral("\n"));
+        return true;
+    case Qt::Key_Up:
+        HistoryPos = std::max(HistoryPos - 1, 0);
+        Text1->setPlainText(History.at(HistoryPos));
+        return false;
+    case Qt::Key_Down:
+        HistoryPos = std::min(HistoryPos + 1, static_cast<int>(History.size()) - 1);
+        Text1->setPlainText(History.at(HistoryPos));
+        return false;
+    default:
+        return false;
+    }
+}
+
+void SendForm::AddToHistory(const QString& text)
+{
+    if (History.size() - 1 != HistoryMax) {
+        History.append(text);
+    } else {
+        History.removeAt(1);
+        History.append(text);
+    }
+    HistoryPos = static_cast<int>(History.size()) - 1;
+}
+
+void SendForm::PrepareSocket(const UserRecord& target)
+{
+    RemotePort = target.port;
+}
+
+int SendForm::WinsockState() const
+{
+    switch (Winsock1->state()) {
+    case QAbstractSocket::UnconnectedState:
+        return StateClosed;
+    case QAbstractSocket::ConnectedState:
+        return StateConnected;
+    default:
+        return 6; // connecting or closing: not closed
+    }
+}
+
+void SendForm::WinsockClose()
+{
+    recordQueued = false;
+    Winsock1->abort();
+}
+
+void SendForm::Command1_Click()
+{
+    Command1->setEnabled(false);
+    AddToHistory(Text1->toPlainText());
+    const int index = Combo1->currentIndex();
+    // No line selected reads the empty slot 0: no address, port 0.
+    const UserTable& users = Global::Users;
+    const std::size_t entry =
+        index + 1 >= 1 && index + 1 <= UBound(users) ? static_cast<std::size_t>(index + 1) : 0;
+    PrepareSocket(users[entry]);
+    Global::SendTarget.name = users[entry].name;
+    Global::SendTarget.ip = users[entry].ip;
+    Global::SendTarget.port = users[entry].port;
+    RemoteHost = Global::SendTarget.ip;
+    if (WinsockState() != StateClosed)
+        WinsockClose();
+
+    if (RemotePort < 0 || RemotePort > 65535) {
+        ShowMessage(this, QStringLiteral("Winsock Error: ") + QStringLiteral("Invalid argument"),
+                    ErrorTitle);
+        WinsockClose();
+        SentByKey = false;
+        Command1->setEnabled(true);
+        return;
+    }
+    Winsock1->connectToHost(RemoteHost, static_cast<quint16>(RemotePort));
+}
+
+void SendForm::Winsock1_Connect()
+{
+    if (WinsockState() != StateConnected)
+        return;
+    recordQueued = true;
+    Winsock1->write(MessageRecordBytes(Global::MyUsername, Global::MyPortnb, Text1->toPlainText()));
+}
+
+void SendForm::Winsock1_SendComplete()
+{
+    recordQueued = false;
+    if (Global::PopupWhenSend) {
+        ShowMessage(this,
+                    QStringLiteral("Sucessful Message Send to: ") + Global::SendTarget.name +
+                        QStringLiteral(" (") + Global::SendTarget.ip + QStringLiteral(")"),
+                    SentTitle);
+    }
+    Text1->setPlainText(QString());
+    WinsockClose();
+    Command1->setEnabled(true);
+    if (Global::MinimizedWhenSend && !SentByKey) {
+        if (!isMinimized())
+            showMinimized();
+    } else {
+        SentByKey = false;
+    }
+}
+
+void SendForm::Winsock1_Error(QAbstractSocket::SocketError error)
+{
+    // The record has gone out; a receiver that closes first is no failure of the send.
+    if (error == QAbstractSocket::RemoteHostClosedError && recordQueued &&
+        Winsock1->bytesToWrite() == 0)
+        return;
+    const QString description = Winsock1->errorString();
+    ShowMessage(this, QStringLiteral("Winsock Error: ") + description, ErrorTitle);
+    WinsockClose();
+    SentByKey = false;
+    Command1->setEnabled(true);
+}
+
+void SendForm::StopSend_Click()
+{
+    if (WinsockState() != StateClosed)
+        WinsockClose();
+    Command1->setEnabled(true);
+}
+
+void SendForm::Adduser_Click()
+{
+    // The user list manager opens here once it exists; the list is refilled after it.
+    FillRecipients(0);
+}
+
+void SendForm::exitmn_Click()
+{
+    Form_Unload();
+    QCoreApplication::exit(0);
+}
+
+void SendForm::TimerSW_Timer()
+{
+    TimerSW->stop();
+    WindowHandle handle;
+    handle.window = windowHandle();
+    ForceForeground(handle);
+    Text1->setFocus();
 }

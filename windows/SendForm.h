@@ -1,13 +1,20 @@
 #pragma once
-// The main window, "Send Message": its load and unload are the program's start-up and
-// shutdown.
+// The main window, "Send Message": pick a correspondent, type, send. Its load and unload
+// are the program's start-up and shutdown.
 
+#include "app/Global.h"
 #include "windows/ComboRecipientList.h"
 
+#include <QAbstractSocket>
 #include <QMainWindow>
 #include <QStringList>
 
 class QComboBox;
+class QPlainTextEdit;
+class QPushButton;
+class QTcpSocket;
+class QTimer;
+class QAction;
 
 class SendForm : public QMainWindow
 {
@@ -21,12 +28,49 @@ public:
     // Shutdown: stores the user table and the window position.
     void Form_Unload();
 
+    // Refills the recipient list from Users and selects the line at `index`.
+    void FillRecipients(int index);
+
     QComboBox* Combo1 = nullptr;
+    QPlainTextEdit* Text1 = nullptr;
+    QPushButton* Adduser = nullptr;
+    QPushButton* StopSend = nullptr;
+    QPushButton* Command1 = nullptr;
+    QTimer* TimerSW = nullptr;
+    QTcpSocket* Winsock1 = nullptr;
+    QAction* exitmn = nullptr;
+
+    const QStringList& history() const { return History; }
+    int historyPos() const { return HistoryPos; }
+    bool sentByKey() const { return SentByKey; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void Command1_Click();
+    void StopSend_Click();
+    void Adduser_Click();
+    void exitmn_Click();
+    void Winsock1_Connect();
+    void Winsock1_SendComplete();
+    void Winsock1_Error(QAbstractSocket::SocketError error);
+    void TimerSW_Timer();
 
 private:
+    void buildControls();
+    void buildMenus();
+    void Form_Activate();
+    void Form_Deactivate();
+    bool Text1_KeyDown(int key, Qt::KeyboardModifiers shift);
+    void AddToHistory(const QString& text);
+    void PrepareSocket(const UserRecord& target);
+    // The socket states the send logic reads: 0 closed, 7 connected.
+    int WinsockState() const;
+    void WinsockClose();
+
     ComboRecipientList recipients;
     bool loaded = false;
 
@@ -34,4 +78,9 @@ private:
     int HistoryPos = 0;
     int HistoryMax = 10;
     bool SentByKey = false;
+
+    std::int32_t RemotePort = 0;
+    QString RemoteHost;
+    // Set once the record is queued, so that only its full delivery counts as complete.
+    bool recordQueued = false;
 };

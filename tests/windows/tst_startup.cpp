@@ -53,6 +53,9 @@ void TestStartup::firstAndSecondStartOnAnEmptyStore()
     {
         SendForm form;
         QVERIFY(form.Form_Load());
+        // Centred from the size the window had when it was placed.
+        const double width = PixelsToTwips(&form, form.width());
+        const double height = PixelsToTwips(&form, form.height());
         form.show();
         QCOMPARE(form.windowTitle(), QStringLiteral("Send Message"));
         QCOMPARE(form.Combo1->count(), 1);
@@ -65,12 +68,13 @@ void TestStartup::firstAndSecondStartOnAnEmptyStore()
         QCOMPARE(settings.value("PopupWhenSend"), QStringLiteral("True"));
         QCOMPARE(settings.value("DefaultIp"), QStringLiteral("127.0.0.1"));
         const QSizeF screen = ScreenSizeTwips();
-        const double width = PixelsToTwips(&form, form.width());
-        const double height = PixelsToTwips(&form, form.height());
-        QCOMPARE(settings.value("StartUPX").toInt(),
-                 int(std::nearbyint(screen.width() / 2 - width / 2)));
-        QCOMPARE(settings.value("StartUPY").toInt(),
-                 int(std::nearbyint(screen.height() / 2 - height / 2)));
+        // The position is stored as read back from the window, in whole pixels.
+        const auto centred = [&form](double screenSize, double size) {
+            return PixelsToTwips(
+                &form, TwipsToPixels(&form, int(std::nearbyint(screenSize / 2 - size / 2))));
+        };
+        QCOMPARE(settings.value("StartUPX").toInt(), centred(screen.width(), width));
+        QCOMPARE(settings.value("StartUPY").toInt(), centred(screen.height(), height));
         const QMap<QString, QString> users = store.value("Users");
         QCOMPARE(users.keys(), (QStringList{"1_ip", "1_name", "1_port", "TestUsers"}));
         QCOMPARE(users.value("1_name"), QStringLiteral("localhost"));

@@ -1,0 +1,15 @@
+#pragma once
+// Every message to the user goes through here: a modal box with the exclamation icon and
+// one OK button. Tests install an answerer to read the box instead of showing it.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+void ShowMessage(QWidget* parent, const QString& text, const QString& title);
+
+// Receives (title, text) instead of a real box being shown; an empty function restores
+// real boxes.
+using MessageBoxAnswerer = std::function<void(const QString& title, const QString& text)>;
+void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
