@@ -3,6 +3,7 @@
 // the same record bytes to the same receiver. Both are measured in the same run, alternating in
 // blocks, so the ratio does not depend on the machine.
 
+#include "BenchSupport.h"
 #include "app/Global.h"
 #include "messaging/ReceiveString.h"
 #include "windows/MessageBox.h"
@@ -41,6 +42,10 @@
 
 namespace {
 
+using bench::fail;
+using bench::median;
+using bench::p90;
+
 constexpr int Blocks = 10;
 constexpr int SendsPerBlock = 100;
 constexpr int WarmUpSends = 20;
@@ -48,12 +53,6 @@ constexpr int WarmUpSends = 20;
 constexpr int SendLimitMs = 10000;
 // Room for "/Quorvane/send-message.sock" within a local socket address.
 constexpr int MaxRuntimeDirLength = 70;
-
-[[noreturn]] void fail(const QString& what)
-{
-    std::fprintf(stderr, "bench_send: %s\n", qPrintable(what));
-    std::exit(1);
-}
 
 // One accepted connection as the receiver saw it.
 struct Delivery
@@ -333,25 +332,11 @@ double micros(qint64 ns)
     return static_cast<double>(ns) / 1e3;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
-// Nearest rank.
-double p90(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t rank = (values.size() * 9 + 9) / 10;
-    return values[rank - 1];
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    bench::programName = "bench_send";
     // Qt fixes the configuration and runtime paths the first time it sees them, so both are
     // redirected before anything can touch the store; the user's own are never used.
     // Static, so that they outlive the instance lock, which is released only at exit.

@@ -5,6 +5,7 @@
 // Usage: bench_startup [path-to-quorvane]. Without an argument the quorvane built next to
 // this benchmark is used (the path CMake compiled in, else <this folder>/../quorvane).
 
+#include "BenchSupport.h"
 #include "platform/ReplyChannel.h"
 
 #include <QByteArray>
@@ -29,6 +30,9 @@
 
 namespace {
 
+using bench::fail;
+using bench::median;
+
 constexpr int LargeEntryCount = 10922;
 constexpr int WarmUpRounds = 1;
 constexpr int MeasuredRounds = 9;
@@ -36,12 +40,6 @@ constexpr int StartUpLimitMs = 20000;
 constexpr int AskTimeoutMs = 200;
 // Room for "/Quorvane/send-message.sock" within a local socket address.
 constexpr int MaxRuntimeDirLength = 70;
-
-[[noreturn]] void fail(const QString& what)
-{
-    std::fprintf(stderr, "bench_startup: %s\n", qPrintable(what));
-    std::exit(1);
-}
 
 QString programPath(int argc, char* argv[])
 {
@@ -206,17 +204,11 @@ double startUpRound(const QString& program, bool large)
     return *shownMs;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    bench::programName = "bench_startup";
     QCoreApplication app(argc, argv);
     const QString program = programPath(argc, argv);
     if (!QFileInfo(program).isExecutable())

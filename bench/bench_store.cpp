@@ -2,6 +2,7 @@
 // writing the same keys as plain lines to a file (made durable the same way) and parsing
 // them back, measured in the same run so the ratio does not depend on the machine's disk.
 
+#include "BenchSupport.h"
 #include "app/Global.h"
 #include "app/UserStore.h"
 
@@ -22,6 +23,9 @@
 
 namespace {
 
+using bench::fail;
+using bench::median;
+
 // Three keys an entry, and 3 * 10922 = 32766 is the most a 16-bit indexed section holds.
 constexpr int EntryCount = 10922;
 constexpr int WarmUpRounds = 2;
@@ -33,12 +37,6 @@ struct Timing
     double readMs = 0;
     double totalMs() const { return writeMs + readMs; }
 };
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "bench_store: %s\n", what);
-    std::exit(1);
-}
 
 double elapsedMs(const QElapsedTimer& timer)
 {
@@ -160,17 +158,11 @@ Timing baselineRound(const UserTable& expected, const QString& fileName)
     return timing;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    bench::programName = "bench_store";
     // QSettings fixes its per-user path the first time it is used, so the store must be
     // redirected before anything can touch it; the user's real store is never written.
     QTemporaryDir scratch;

@@ -262,6 +262,9 @@ int SendForm::WinsockState() const
 void SendForm::WinsockClose()
 {
     recordQueued = false;
+    // Unread bytes from the receiver would turn the close into a reset, which can cost
+    // the record its last bytes in flight.
+    Winsock1->readAll();
     Winsock1->abort();
 }
 

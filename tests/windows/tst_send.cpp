@@ -5,13 +5,17 @@
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -84,6 +88,9 @@ private slots:
     void otherEnterKeysDoNotSend();
     void stopAfterShiftEnterKeepsTheWindowUp();
     void shiftEnterAbandonsTheSendUnderWay();
+    void successBoxKeepsTheConnectionOpen();
+    void activationFollowsTheProgramsOwnWindows();
+    void timerTickRaisesTheWindowWithTheCaretInText1();
 
 private:
     void waitForIdle();
@@ -322,6 +329,66 @@ void TestSend::shiftEnterAbandonsTheSendUnderWay()
         QVERIFY(data.isEmpty() || data == record("first\r\n"));
     QCOMPARE(boxes.size(), 1);
     QVERIFY(!form->isMinimized());
+}
+
+void TestSend::successBoxKeepsTheConnectionOpen()
+{
+    // A real box this time: events keep flowing while it is open, and the connection is
+    // closed only once the user has answered it.
+    SetMessageBoxAnswerer({});
+    QSignalSpy closed(listener.get(), &Listener::closed);
+    QString title;
+    QString text;
+    int closedWhileOpen = -1;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        answer.stop();
+        title = box->windowTitle();
+        text = box->text();
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->buttons().size(), 1);
+        closedWhileOpen = static_cast<int>(closed.count());
+        box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(10);
+    setText("boxed");
+    form->Command1->click();
+    QVERIFY(closed.wait(5000));
+    QCOMPARE(title, QStringLiteral("Message Send!!"));
+    QCOMPARE(text, QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
+    QCOMPARE(closedWhileOpen, 0);
+    QCOMPARE(listener->records, QList<QByteArray>{record("boxed")});
+    waitForIdle();
+}
+
+void TestSend::activationFollowsTheProgramsOwnWindows()
+{
+    QTRY_VERIFY(Global::MainWindowActive);
+    QDialog dialog(form.get());
+    dialog.setModal(true);
+    dialog.show();
+    dialog.activateWindow();
+    QTRY_VERIFY(!Global::MainWindowActive);
+    dialog.close();
+    form->activateWindow();
+    QTRY_VERIFY(Global::MainWindowActive);
+}
+
+void TestSend::timerTickRaisesTheWindowWithTheCaretInText1()
+{
+    form->Combo1->setFocus();
+    form->showMinimized();
+    QTRY_VERIFY(form->isMinimized());
+    QVERIFY(!form->TimerSW->isActive());
+    QCOMPARE(form->TimerSW->interval(), 500);
+    form->TimerSW->start();
+    QTRY_VERIFY(!form->TimerSW->isActive());
+    QVERIFY(!form->isMinimized());
+    QTRY_COMPARE(QApplication::activeWindow(), form.get());
+    QCOMPARE(form->focusWidget(), form->Text1);
 }
 
 QTEST_MAIN(TestSend)
