@@ -46,6 +46,9 @@ ReplyChannelServer::ReplyChannelServer(QObject* parent)
     : QObject(parent), server(new QLocalServer(this))
 {
     server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Bursts of clients, idle ones among them, must not crowd out the receiver.
+    server->setListenBacklogSize(256);
+    server->setMaxPendingConnections(256);
     connect(server, &QLocalServer::newConnection, this, &ReplyChannelServer::acceptConnections);
 }
 
@@ -156,8 +159,11 @@ std::optional<std::uint32_t> SendChannelMessage(const QString& path, std::uint32
     };
     QLocalSocket socket;
     socket.connectToServer(path);
-    if (!socket.waitForConnected(timeoutMs < 0 ? 5000 : timeoutMs))
-        return fail(socket.errorString());
+    if (!socket.waitForConnected(timeoutMs < 0 ? 5000 : timeoutMs)) {
+        const bool absent = socket.error() == QLocalSocket::ServerNotFoundError ||
+                            socket.error() == QLocalSocket::ConnectionRefusedError;
+        return fail(absent ? QStringLiteral("nothing is listening there") : socket.errorString());
+    }
     socket.write(ChannelFrame(message, dwData, data));
     if (!socket.waitForBytesWritten(timeoutMs))
         return fail(socket.errorString());

@@ -148,8 +148,17 @@ bool SendForm::Form_Load()
 
     Global::ReplyPending = false;
     SentByKey = false;
+
+    HookWindow(this);
+    hooked = true;
     loaded = true;
     return true;
+}
+
+SendForm::~SendForm()
+{
+    if (hooked)
+        UnhookWindow();
 }
 
 void SendForm::Form_Unload()
@@ -159,6 +168,8 @@ void SendForm::Form_Unload()
     loaded = false;
     SaveUsers();
     StoreWindowPosition(this, WindowPrefix::SendForm);
+    UnhookWindow();
+    hooked = false;
 }
 
 void SendForm::FillRecipients(int index)
@@ -188,6 +199,8 @@ void SendForm::changeEvent(QEvent* event)
 void SendForm::Form_Activate()
 {
     Global::MainWindowActive = true;
+    if (Global::ReplyPending)
+        SelectReplyTarget(recipients);
 }
 
 void SendForm::Form_Deactivate()
@@ -354,6 +367,22 @@ void SendForm::exitmn_Click()
 {
     Form_Unload();
     QCoreApplication::exit(0);
+}
+
+void SendForm::announceReply(const QString& text)
+{
+    ShowMessage(this, text, QStringLiteral("Reply"));
+}
+
+void SendForm::restoreIfMinimized()
+{
+    if (isMinimized())
+        showNormal();
+}
+
+void SendForm::startRaiseTimer()
+{
+    TimerSW->start();
 }
 
 void SendForm::TimerSW_Timer()

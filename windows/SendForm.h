@@ -3,6 +3,7 @@
 // are the program's start-up and shutdown.
 
 #include "app/Global.h"
+#include "messaging/ReplyRequests.h"
 #include "windows/ComboRecipientList.h"
 
 #include <QAbstractSocket>
@@ -16,11 +17,12 @@ class QTcpSocket;
 class QTimer;
 class QAction;
 
-class SendForm : public QMainWindow
+class SendForm : public QMainWindow, public ReplyWindow
 {
     Q_OBJECT
 public:
     explicit SendForm(QWidget* parent = nullptr);
+    ~SendForm() override;
 
     // Start-up. False when another copy already runs: that copy has been brought forward
     // and this one must end without being shown.
@@ -43,6 +45,12 @@ public:
     const QStringList& history() const { return History; }
     int historyPos() const { return HistoryPos; }
     bool sentByKey() const { return SentByKey; }
+
+    // What reply requests need of this window.
+    RecipientList& recipientList() override { return recipients; }
+    void announceReply(const QString& text) override;
+    void restoreIfMinimized() override;
+    void startRaiseTimer() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +81,7 @@ private:
 
     ComboRecipientList recipients;
     bool loaded = false;
+    bool hooked = false;
 
     QStringList History;
     int HistoryPos = 0;

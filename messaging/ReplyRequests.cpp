@@ -1,0 +1,122 @@
+#include "messaging/ReplyRequests.h"
+
+#include "app/Global.h"
+#include "app/RecipientList.h"
+#include "app/Validation.h"
+#include "messaging/ReceiveString.h"
+#include "platform/ReplyChannel.h"
+#include "platform/SingleInstance.h"
+
+namespace {
+
+ChannelProc PrevWndProc;
+ReplyWindow* HookedWindow = nullptr;
+
+const QString AnonymousName = QStringLiteral("Anonymous");
+
+} // namespace
+
+void HookWindow(ReplyWindow* window)
+{
+    HookedWindow = window;
+    PrevWndProc = InstanceChannel().setProc(CopyDataWndProc);
+}
+
+void UnhookWindow()
+{
+    if (!HookedWindow)
+        return;
+    InstanceChannel().setProc(PrevWndProc);
+    PrevWndProc = nullptr;
+    HookedWindow = nullptr;
+}
+
+std::uint32_t CopyDataWndProc(std::uint32_t message, std::uint32_t dwData, const QByteArray& data)
+{
+    QString text;
+    if (message == ChannelMessage::CopyData)
+        text = CopyDataToString(data);
+    const std::uint32_t result = PrevWndProc ? PrevWndProc(message, dwData, data) : 0;
+    if (message == ChannelMessage::CopyData)
+        HandleReplyRequest(text);
+    return result;
+}
+
+void HandleReplyRequest(const QString& text)
+{
+    const std::optional<ReplyRequest> request = SplitReplyRequest(text);
+    if (!request || !HookedWindow)
+        return;
+    QString ip;
+    if (!IsValidIp(request->ip, ip))
+        return;
+    std::int32_t port = 0;
+    if (!IsValidPort(request->port, port))
+        return;
+
+    const UserTable& users = Global::Users;
+    const int n = UBound(users);
+    int found = -1;
+    QString name = request->name;
+    if (name.isEmpty()) {
+        // Every anonymous request makes a new entry, even from an address that has some.
+        for (int k = 1;; ++k) {
+            name = AnonymousName + QString::number(k);
+            if (!FindUser(users, name, ip))
+                break;
+        }
+    } else {
+        if (!IsValidUserName(name, name))
+            return;
+        for (int i = 1; i <= n; ++i) {
+            const UserRecord& user = users[static_cast<std::size_t>(i)];
+            if (user.ip == ip && user.name == name) {
+                found = i;
+                break;
+            }
+        }
+    }
+    if (found == -1 && n >= Global::MaxUsers)
+        return;
+
+    Global::ReplyTarget.name = name;
+    Global::ReplyTarget.ip = ip;
+    Global::ReplyTarget.port = port;
+    Global::ReplyIndex = static_cast<std::int16_t>(found);
+    Global::ReplyPending = true;
+
+    if (Global::MainWindowActive)
+        SelectReplyTarget(HookedWindow->recipientList());
+    else
+        HookedWindow->announceReply(QStringLiteral("Return to main menu for reply to user ") +
+                                    name);
+}
+
+void SelectReplyTarget(RecipientList& combo)
+{
+    UserTable& users = Global::Users;
+    const int n = UBound(users);
+    Global::ReplyIndex = -1;
+    for (int i = 1; i <= n; ++i) {
+        const UserRecord& user = users[static_cast<std::size_t>(i)];
+        if (user.ip == Global::ReplyTarget.ip && user.name == Global::ReplyTarget.name) {
+            Global::ReplyIndex = static_cast<std::int16_t>(i);
+            break;
+        }
+    }
+    if (Global::ReplyIndex == -1) {
+        if (n >= Global::MaxUsers)
+            return;
+        users.push_back(
+            {Global::ReplyTarget.name, Global::ReplyTarget.ip, Global::ReplyTarget.port, n + 1});
+        Global::ReplyIndex = static_cast<std::int16_t>(n + 1);
+    } else {
+        users[static_cast<std::size_t>(Global::ReplyIndex)].port = Global::ReplyTarget.port;
+    }
+    FillUserCombo(combo, Global::ReplyIndex - 1);
+    if (HookedWindow) {
+        HookedWindow->restoreIfMinimized();
+        HookedWindow->startRaiseTimer();
+    }
+    Global::ReplyPending = false;
+}

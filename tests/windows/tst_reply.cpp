@@ -1,0 +1,381 @@
+// Reply requests arriving over the real reply channel at a loaded main window.
+
+#include "TestSupport.h"
+#include "app/Global.h"
+#include "messaging/ReceiveString.h"
+#include "platform/ReplyChannel.h"
+#include "platform/RuntimePaths.h"
+#include "windows/MessageBox.h"
+#include "windows/SendForm.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+#include <future>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Answer = std::future<std::optional<std::uint32_t>>;
+
+// The message receiver's side: a blocking client on its own thread.
+Answer sendBlock(const QByteArray& block)
+{
+    const QString path = ReplyChannelPath();
+    return std::async(std::launch::async, [=] {
+        return SendChannelMessage(path, ChannelMessage::CopyData, 0, block, 20000);
+    });
+}
+
+bool ready(const Answer& answer)
+{
+    return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+QByteArray bob17()
+{
+    return QByteArray("Bob\0"
+                      "10.0.0.2\0"
+                      "505\0",
+                      17);
+}
+
+QStringList names()
+{
+    QStringList list;
+    for (int i = 1; i <= UBound(Global::Users); ++i)
+        list << Global::Users[static_cast<std::size_t>(i)].name;
+    return list;
+}
+
+} // namespace
+
+class TestReply : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void blocksSelectOrAdd_data();
+    void blocksSelectOrAdd();
+    void invalidRequestsChangeNothing_data();
+    void invalidRequestsChangeNothing();
+    void anonymousRequestsAddNewEntries();
+    void knownCorrespondentGetsTheNewPort();
+    void fullTableTakesNoNewEntry();
+    void minimisedWindowIsRestoredAndRaised();
+    void modalWindowDefersTheRequest();
+    void hostileClientsLeaveTheWindowResponsive();
+    void addedCorrespondentIsStoredOnExitOnly();
+
+private:
+    void deliver(const QByteArray& block);
+
+    TestFolders folders;
+    std::unique_ptr<SendForm> form;
+    QList<QString> boxes;
+};
+
+void TestReply::init()
+{
+    RemoveStoreFile();
+    boxes.clear();
+    SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
+        boxes.append(title + QLatin1String(": ") + text);
+    });
+    form = std::make_unique<SendForm>();
+    QVERIFY(form->Form_Load());
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    QTRY_VERIFY(Global::MainWindowActive);
+}
+
+void TestReply::cleanup()
+{
+    form->Form_Unload();
+    form.reset();
+    SetMessageBoxAnswerer({});
+}
+
+void TestReply::deliver(const QByteArray& block)
+{
+    Answer answer = sendBlock(block);
+    QTRY_VERIFY(ready(answer));
+    QVERIFY(answer.get().has_value());
+}
+
+void TestReply::blocksSelectOrAdd_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::newRow("17 bytes") << bob17();
+    QTest::newRow("16 bytes") << bob17().left(16);
+    QTest::newRow("name with spaces around") << QByteArray("  Bob  \0"
+                                                           "10.0.0.2\0"
+                                                           "505\0",
+                                                           21);
+    QTest::newRow("address with leading zeros") << QByteArray("Bob\0"
+                                                              "010.0.0.02\0"
+                                                              "505",
+                                                              18);
+}
+
+void TestReply::blocksSelectOrAdd()
+{
+    QFETCH(QByteArray, block);
+    form->Combo1->setFocus();
+    deliver(block);
+    QCOMPARE(names(), (QStringList{"localhost", "Bob"}));
+    const UserRecord& bob = Global::Users[2];
+    QCOMPARE(bob.ip, QStringLiteral("10.0.0.2"));
+    QCOMPARE(bob.port, 505);
+    QCOMPARE(bob.order, 2);
+    QCOMPARE(form->Combo1->currentIndex(), 1);
+    QCOMPARE(form->Combo1->currentText(), QStringLiteral("Bob (10.0.0.2: 505)"));
+    QVERIFY(!Global::ReplyPending);
+    QVERIFY(boxes.isEmpty());
+    // Half a second later the window is raised with the caret in the message box.
+    QVERIFY(form->TimerSW->isActive());
+    QTRY_VERIFY(!form->TimerSW->isActive());
+    QCOMPARE(form->focusWidget(), form->Text1);
+}
+
+void TestReply::invalidRequestsChangeNothing_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::newRow("two fields") << QByteArray("Bob\0"
+                                              "10.0.0.2",
+                                              12);
+    QTest::newRow("bad address") << QByteArray("Bob\0"
+                                               "300.1.1.1\0"
+                                               "505\0",
+                                               18);
+    QTest::newRow("bad port") << QByteArray("Bob\0"
+                                            "10.0.0.2\0"
+                                            "70000\0",
+                                            19);
+    QTest::newRow("negative port") << QByteArray("Bob\0"
+                                                 "10.0.0.2\0"
+                                                 "-1\0",
+                                                 16);
+    QTest::newRow("name too long") << QByteArray(129, 'n') + QByteArray("\0"
+                                                                        "1.1.1.1\0"
+                                                                        "5\0",
+                                                                        12);
+    QTest::newRow("spaces for a name") << QByteArray("   \0"
+                                                     "1.1.1.1\0"
+                                                     "5\0",
+                                                     13);
+    QTest::newRow("no NUL") << QByteArray("Bob 10.0.0.2 505");
+    QTest::newRow("empty") << QByteArray();
+}
+
+void TestReply::invalidRequestsChangeNothing()
+{
+    QFETCH(QByteArray, block);
+    deliver(block);
+    QCOMPARE(names(), QStringList{"localhost"});
+    QCOMPARE(form->Combo1->count(), 1);
+    QVERIFY(!Global::ReplyPending);
+    QVERIFY(!form->TimerSW->isActive());
+    QVERIFY(boxes.isEmpty());
+}
+
+void TestReply::anonymousRequestsAddNewEntries()
+{
+    const QByteArray anonymous("\0"
+                               "10.0.0.9\0"
+                               "600\0",
+                               14);
+    deliver(anonymous);
+    deliver(anonymous);
+    deliver(QByteArray("\0"
+                       "10.0.0.8\0"
+                       "600\0",
+                       14));
+    QCOMPARE(names(), (QStringList{"localhost", "Anonymous1", "Anonymous2", "Anonymous1"}));
+    QCOMPARE(Global::Users[3].ip, QStringLiteral("10.0.0.9"));
+    QCOMPARE(form->Combo1->currentIndex(), 3);
+}
+
+void TestReply::knownCorrespondentGetsTheNewPort()
+{
+    Global::Users.push_back({"Bob", "10.0.0.2", 600, 2});
+    Global::Users.push_back({"Cy", "10.0.0.3", 700, 3});
+    form->FillRecipients(0);
+    deliver(bob17());
+    QCOMPARE(names(), (QStringList{"localhost", "Bob", "Cy"}));
+    QCOMPARE(Global::Users[2].port, 505);
+    QCOMPARE(Global::Users[2].order, 2);
+    QCOMPARE(form->Combo1->currentIndex(), 1);
+    QCOMPARE(form->Combo1->itemText(1), QStringLiteral("Bob (10.0.0.2: 505)"));
+}
+
+void TestReply::fullTableTakesNoNewEntry()
+{
+    Global::Users = DimUsers(Global::MaxUsers);
+    for (int i = 1; i <= Global::MaxUsers; ++i)
+        Global::Users[static_cast<std::size_t>(i)] = {QStringLiteral("u%1").arg(i), "10.1.1.1", 1,
+                                                      i};
+    form->FillRecipients(0);
+    deliver(QByteArray("\0"
+                       "10.0.0.9\0"
+                       "600\0",
+                       14));
+    deliver(bob17());
+    QCOMPARE(UBound(Global::Users), Global::MaxUsers);
+    QCOMPARE(form->Combo1->currentIndex(), 0);
+    // A correspondent already in the full table is still selected, with its new port.
+    deliver(QByteArray("u32767\0"
+                       "10.1.1.1\0"
+                       "9\0",
+                       19));
+    QCOMPARE(Global::Users[Global::MaxUsers].port, 9);
+    QCOMPARE(form->Combo1->currentIndex(), Global::MaxUsers - 1);
+}
+
+void TestReply::minimisedWindowIsRestoredAndRaised()
+{
+    form->showMinimized();
+    QTRY_VERIFY(form->isMinimized());
+    QVERIFY(Global::MainWindowActive);
+    deliver(bob17());
+    QVERIFY(!form->isMinimized());
+    QCOMPARE(form->Combo1->currentIndex(), 1);
+    QTRY_VERIFY(!form->TimerSW->isActive());
+    QTRY_COMPARE(QApplication::activeWindow(), form.get());
+    QCOMPARE(form->focusWidget(), form->Text1);
+}
+
+void TestReply::modalWindowDefersTheRequest()
+{
+    SetMessageBoxAnswerer({}); // a real box: the receiver must wait while it is open
+    QDialog options(form.get());
+    options.setModal(true);
+    options.show();
+    options.activateWindow();
+    QTRY_VERIFY(!Global::MainWindowActive);
+
+    Answer answer;
+    QString boxTitle;
+    QString boxText;
+    bool answeredWhileOpen = true;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        watcher.stop();
+        boxTitle = box->windowTitle();
+        boxText = box->text();
+        answeredWhileOpen = ready(answer);
+        box->button(QMessageBox::Ok)->click();
+    });
+    watcher.start(10);
+    answer = sendBlock(bob17());
+    QTRY_VERIFY(ready(answer));
+    QVERIFY(answer.get().has_value());
+    QCOMPARE(boxTitle, QStringLiteral("Reply"));
+    QCOMPARE(boxText, QStringLiteral("Return to main menu for reply to user Bob"));
+    QVERIFY(!answeredWhileOpen);
+    // Announced only: nothing changes until the main window is active again.
+    QVERIFY(Global::ReplyPending);
+    QCOMPARE(names(), QStringList{"localhost"});
+
+    options.close();
+    form->activateWindow();
+    QTRY_VERIFY(!Global::ReplyPending);
+    QCOMPARE(names(), (QStringList{"localhost", "Bob"}));
+    QCOMPARE(form->Combo1->currentIndex(), 1);
+    QTRY_VERIFY(!form->TimerSW->isActive());
+    QCOMPARE(form->focusWidget(), form->Text1);
+}
+
+void TestReply::hostileClientsLeaveTheWindowResponsive()
+{
+    const QString path = ReplyChannelPath();
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    auto connectClient = [&] {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(path);
+        return clients.back()->waitForConnected(2000);
+    };
+    // A frame announcing 4 GiB.
+    QVERIFY(connectClient());
+    QByteArray header(12, '\0');
+    qToLittleEndian<std::uint32_t>(ChannelMessage::CopyData, header.data());
+    qToLittleEndian<std::uint32_t>(0xFFFFFFFFu, header.data() + 8);
+    clients.back()->write(header + QByteArray(4096, 'x'));
+    QSignalSpy hugeClosed(clients.back().get(), &QLocalSocket::disconnected);
+    // A frame cut short, and fifty clients that send nothing.
+    QVERIFY(connectClient());
+    clients.back()->write(ChannelFrame(ChannelMessage::CopyData, 0, bob17()).left(20));
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(connectClient());
+    for (auto& client : clients)
+        client->flush();
+
+    QTRY_COMPARE(hugeClosed.count(), 1);
+    QCOMPARE(names(), QStringList{"localhost"});
+    deliver(QByteArray("Eve\0"
+                       "10.0.0.5\0"
+                       "505\0",
+                       17));
+    QCOMPARE(names(), (QStringList{"localhost", "Eve"}));
+}
+
+void TestReply::addedCorrespondentIsStoredOnExitOnly()
+{
+    // Killed: the store keeps the table saved at start-up.
+    {
+        QTemporaryDir config;
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        QProcess copy;
+        copy.setProcessEnvironment(environment);
+        copy.start(QStringLiteral(QUORVANE_BINARY), {});
+        QVERIFY(copy.waitForStarted());
+        QProcess reply;
+        reply.setProcessEnvironment(environment);
+        // The copy may still be starting: try until its channel answers.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                reply.start(QStringLiteral(QUORVANE_REPLY), {"Bob", "10.0.0.2", "505"});
+                return reply.waitForFinished(10000) && reply.exitCode() == 0;
+            }(),
+            15000);
+        copy.kill();
+        QVERIFY(copy.waitForFinished(5000));
+        QFile store(config.path() + QStringLiteral("/Quorvane/Quorvane.conf"));
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        const QByteArray text = store.readAll();
+        QVERIFY(text.contains("1_name=localhost"));
+        QVERIFY(!text.contains("Bob"));
+    }
+    // File > Exit: stored.
+    deliver(bob17());
+    form->exitmn->trigger();
+    const QMap<QString, QString> users = ReadStoreSections().value("Users");
+    QCOMPARE(users.value("2_name"), QStringLiteral("Bob"));
+    QCOMPARE(users.value("2_ip"), QStringLiteral("10.0.0.2"));
+    QCOMPARE(users.value("2_port"), QStringLiteral("505"));
+}
+
+QTEST_MAIN(TestReply)
+#include "tst_reply.moc"
