@@ -5,12 +5,24 @@
 #include <QFile>
 #include <QTest>
 
-TestFolders::TestFolders()
+PrivateFolders::PrivateFolders()
 {
     QFile::setPermissions(runtimeDir.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", configDir.path().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
+}
+
+QProcessEnvironment PrivateFolders::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
+    return environment;
+}
+
+TestFolders::TestFolders()
+{
+    qputenv("XDG_CONFIG_HOME", config().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtime().toLocal8Bit());
 }
 
 QString StoreFilePath()

@@ -3,21 +3,33 @@
 // or hand-editing the store file as a user would.
 
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 
-// Points XDG_CONFIG_HOME and XDG_RUNTIME_DIR at fresh temporary folders. Call before
-// anything reads the store or the runtime folder: Qt keeps the paths it saw first.
-class TestFolders
+// Fresh temporary config and runtime folders (the runtime one private to the user).
+class PrivateFolders
 {
 public:
-    TestFolders();
+    PrivateFolders();
     QString config() const { return configDir.path(); }
     QString runtime() const { return runtimeDir.path(); }
+    // This process's environment with XDG_CONFIG_HOME and XDG_RUNTIME_DIR pointing here,
+    // for a copy of the program started as its own process.
+    QProcessEnvironment environment() const;
 
 private:
     QTemporaryDir configDir;
     QTemporaryDir runtimeDir;
+};
+
+// Points this process's XDG_CONFIG_HOME and XDG_RUNTIME_DIR at fresh temporary folders.
+// Make it before anything reads the store or the runtime folder: Qt keeps the paths it
+// saw first.
+class TestFolders : public PrivateFolders
+{
+public:
+    TestFolders();
 };
 
 QString StoreFilePath();

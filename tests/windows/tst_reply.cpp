@@ -340,13 +340,8 @@ void TestReply::addedCorrespondentIsStoredOnExitOnly()
 {
     // Killed: the store keeps the table saved at start-up.
     {
-        QTemporaryDir config;
-        QTemporaryDir runtime;
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        const PrivateFolders copyFolders;
+        const QProcessEnvironment environment = copyFolders.environment();
         QProcess copy;
         copy.setProcessEnvironment(environment);
         copy.start(QStringLiteral(QUORVANE_BINARY), {});
@@ -362,7 +357,7 @@ void TestReply::addedCorrespondentIsStoredOnExitOnly()
             15000);
         copy.kill();
         QVERIFY(copy.waitForFinished(5000));
-        QFile store(config.path() + QStringLiteral("/Quorvane/Quorvane.conf"));
+        QFile store(copyFolders.config() + QStringLiteral("/Quorvane/Quorvane.conf"));
         QVERIFY(store.open(QIODevice::ReadOnly));
         const QByteArray text = store.readAll();
         QVERIFY(text.contains("1_name=localhost"));

@@ -123,13 +123,8 @@ void TestStartup::secondCopyRaisesTheFirstAndEnds()
 void TestStartup::copiesStartedTogetherLeaveOne()
 {
     for (int round = 0; round < 3; ++round) {
-        QTemporaryDir config;
-        QTemporaryDir runtime;
-        QFile::setPermissions(runtime.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        const PrivateFolders copyFolders;
+        const QProcessEnvironment environment = copyFolders.environment();
 
         std::unique_ptr<QProcess> a = startCopy(environment);
         std::unique_ptr<QProcess> b = startCopy(environment);
@@ -141,7 +136,8 @@ void TestStartup::copiesStartedTogetherLeaveOne()
         QCOMPARE(ended->exitCode(), 0);
 
         // The survivor runs and answers on the channel as the one copy.
-        const QString channel = runtime.path() + QStringLiteral("/Quorvane/send-message.sock");
+        const QString channel =
+            copyFolders.runtime() + QStringLiteral("/Quorvane/send-message.sock");
         QTRY_VERIFY_WITH_TIMEOUT(
             SendChannelMessage(channel, ChannelMessage::FindWindow, 0, "Send Message", 500)
                     .value_or(0) == 1,
