@@ -72,3 +72,13 @@ bool FindUser(const UserTable& users, const QString& name, const QString& ip)
     }
     return false;
 }
+
+bool IsUserInList(const UserRows& list, const QString& name, const QString& ip)
+{
+    const int count = list.rowCount();
+    for (int row = 1; row <= count; ++row) {
+        if (list.rowName(row) == name && list.rowIp(row) == ip)
+            return true;
+    }
+    return false;
+}

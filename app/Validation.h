@@ -21,3 +21,16 @@ bool IsValidUserName(const QString& name, QString& trimmed);
 
 // True when an entry 1..n has exactly this name and this address (case-sensitive).
 bool FindUser(const UserTable& users, const QString& name, const QString& ip);
+
+// The rows of a user list as the lookup sees them: row i (from 1) has a name and an IP.
+class UserRows
+{
+public:
+    virtual ~UserRows() = default;
+    virtual int rowCount() const = 0;
+    virtual QString rowName(int row) const = 0;
+    virtual QString rowIp(int row) const = 0;
+};
+
+// True when some row has exactly this name and this IP (case-sensitive).
+bool IsUserInList(const UserRows& list, const QString& name, const QString& ip);

@@ -8,6 +8,7 @@
 #include "platform/SetActiveWnd.h"
 #include "platform/SingleInstance.h"
 #include "windows/MessageBox.h"
+#include "windows/ModifyUser.h"
 #include "windows/WindowPlacement.h"
 
 #include <QAction>
@@ -359,7 +360,8 @@ void SendForm::StopSend_Click()
 
 void SendForm::Adduser_Click()
 {
-    // The user list manager opens here once it exists; the list is refilled after it.
+    ModifyUser manager(this);
+    manager.exec();
     FillRecipients(0);
 }
 
