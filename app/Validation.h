@@ -7,7 +7,7 @@
 #include <QString>
 #include <cstdint>
 
-// A dotted IPv4 address of four decimal parts 0..255 (empty parts read as 0), spaces
+// A dotted IPv4 address of four decimal numbers 0..255 (empty ones read as 0), spaces
 // around it allowed. On success `normalised` holds it without blanks or leading zeros.
 bool IsValidIp(const QString& address, QString& normalised);
 

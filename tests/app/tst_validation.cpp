@@ -35,7 +35,7 @@ void TestValidation::ipAddresses_data()
     QTest::newRow("tab around") << "\t1.2.3.4" << false << "";
     QTest::newRow("three parts") << "1.2.3" << false << "";
     QTest::newRow("five parts") << "1.2.3.4.5" << false << "";
-    QTest::newRow("part 256") << "1.2.3.256" << false << "";
+    QTest::newRow("number past 255") << "1.2.3.256" << false << "";
     QTest::newRow("broadcast") << "255.255.255.255" << true << "255.255.255.255";
     QTest::newRow("zeros") << "0.0.0.0" << true << "0.0.0.0";
     QTest::newRow("dots only") << "..." << true << "0.0.0.0";
