@@ -1,5 +1,6 @@
 // Creates the application and its main window; the window's load does the start-up.
 
+#include "windows/NetworkPicker.h"
 #include "windows/SendForm.h"
 #include "windows/WindowPlacement.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
     InstallScreenSizeSource();
+    InstallNetworkPicker();
 
     SendForm form;
     if (!form.Form_Load())

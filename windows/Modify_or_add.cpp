@@ -4,6 +4,7 @@
 #include "app/Global.h"
 #include "app/StoreKeys.h"
 #include "app/Validation.h"
+#include "platform/GetNetworkUser.h"
 #include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
 
@@ -250,6 +251,13 @@ void Modify_or_add::cancelsave_Click()
 
 void Modify_or_add::cmdAddNetworkUser_Click()
 {
-    // Browsing the network is not available yet; this is what a failed pick shows.
-    ShowMessage(this, QStringLiteral("Unable to Browse the network"), ErrorTitle);
+    QString ip;
+    QString name;
+    if (!BrowseNetworkComputer(ip, name)) {
+        ShowMessage(this, QStringLiteral("Unable to Browse the network"), ErrorTitle);
+        return;
+    }
+    username->setText(name.left(username->maxLength()));
+    userip->setText(ip);
+    userport->setText(IntegerText(Global::DefaultPort));
 }

@@ -1,0 +1,145 @@
+#include "platform/GetNetworkUser.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <memory>
+#ifdef Q_OS_WIN
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <sys/socket.h>
+#endif
+#include <thread>
+
+namespace {
+
+ComputerPicker& picker()
+{
+    static ComputerPicker instance;
+    return instance;
+}
+
+HostResolver& resolverOverride()
+{
+    static HostResolver instance;
+    return instance;
+}
+
+QList<QHostAddress> systemResolve(const QString& name)
+{
+    QList<QHostAddress> addresses;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.toLocal8Bit().constData(), nullptr, &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next)
+        addresses.append(QHostAddress(entry->ai_addr));
+    freeaddrinfo(found);
+    return addresses;
+}
+
+// Runs the blocking lookup on its own thread and waits with the event loop turning, so the
+// window repaints; user input waits until the answer is in.
+QList<QHostAddress> resolveWithoutFreezing(const QString& name)
+{
+    if (resolverOverride())
+        return resolverOverride()(name);
+    if (!QCoreApplication::instance())
+        return systemResolve(name);
+
+    struct Shared
+    {
+        QList<QHostAddress> addresses;
+    };
+    auto shared = std::make_shared<Shared>();
+    QEventLoop loop;
+    QPointer<QEventLoop> waiting(&loop);
+    std::thread worker([shared, name, waiting] {
+        shared->addresses = systemResolve(name);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [waiting] {
+            if (waiting)
+                waiting->quit();
+        });
+    });
+    const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    if (gui)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    if (gui)
+        QGuiApplication::restoreOverrideCursor();
+    return shared->addresses;
+}
+
+} // namespace
+
+void SetComputerPicker(ComputerPicker newPicker)
+{
+    picker() = std::move(newPicker);
+}
+
+void SetHostResolver(HostResolver resolver)
+{
+    resolverOverride() = std::move(resolver);
+}
+
+bool BrowseNetworkComputer(QString& ip, QString& name)
+{
+    if (!picker())
+        return false;
+    const std::optional<QString> chosen = picker()();
+    if (!chosen)
+        return false;
+    name = *chosen;
+    ip = ResolveHostName(name);
+    return !ip.isEmpty();
+}
+
+QString ResolveHostName(QString& hostName)
+{
+    if (!StartWinsock())
+        return QString();
+    qsizetype begin = 0;
+    qsizetype end = hostName.size();
+    while (begin < end && hostName[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && hostName[end - 1] == QLatin1Char(' '))
+        --end;
+    hostName = hostName.mid(begin, end - begin);
+
+    QString result;
+    if (!hostName.isEmpty()) {
+        const QList<QHostAddress> addresses = resolveWithoutFreezing(hostName);
+        for (const QHostAddress& address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                result = address.toString();
+                break;
+            }
+        }
+    }
+    StopWinsock();
+    return result;
+}
+
+bool StartWinsock()
+{
+    return true;
+}
+
+void StopWinsock() {}
+
+std::uint8_t LoByte(std::uint16_t value)
+{
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::uint8_t HiByte(std::uint16_t value)
+{
+    return static_cast<std::uint8_t>(value >> 8);
+}

@@ -1,0 +1,84 @@
+#include "windows/NetworkPicker.h"
+
+#include "app/Global.h"
+#include "platform/GetNetworkUser.h"
+#include "platform/NetworkDiscovery.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("NetworkPicker"));
+    setWindowTitle(QStringLiteral("Select a network computer."));
+
+    auto* layout = new QVBoxLayout(this);
+    auto* listLabel = new QLabel(tr("Computers of the local network:"), this);
+    computers = new QListWidget(this);
+    computers->setObjectName(QStringLiteral("computers"));
+    computers->setMinimumSize(computers->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 24,
+                              computers->fontMetrics().height() * 8);
+    listLabel->setBuddy(computers);
+    status = new QLabel(tr("Looking for computers on the local network..."), this);
+    status->setObjectName(QStringLiteral("status"));
+    status->setWordWrap(true);
+    auto* nameLabel = new QLabel(tr("Computer &name:"), this);
+    hostName = new QLineEdit(this);
+    hostName->setObjectName(QStringLiteral("hostName"));
+    nameLabel->setBuddy(hostName);
+    buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+
+    layout->addWidget(listLabel);
+    layout->addWidget(computers);
+    layout->addWidget(status);
+    layout->addWidget(nameLabel);
+    layout->addWidget(hostName);
+    layout->addWidget(buttons);
+
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(false);
+    connect(hostName, &QLineEdit::textChanged, ok,
+            [ok](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
+    connect(computers, &QListWidget::currentTextChanged, hostName, &QLineEdit::setText);
+    connect(computers, &QListWidget::itemActivated, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    discovery = new NetworkDiscovery(this);
+    connect(discovery, &NetworkDiscovery::computerFound, this, &NetworkPicker::addComputer);
+    connect(discovery, &NetworkDiscovery::unavailable, this, &NetworkPicker::discoveryUnavailable);
+    discovery->start();
+    hostName->setFocus();
+}
+
+void NetworkPicker::addComputer(const QString& name)
+{
+    computers->addItem(name);
+    status->setText(
+        tr("Found %n computer(s); more may still answer.", nullptr, computers->count()));
+}
+
+void NetworkPicker::discoveryUnavailable(const QString& reason)
+{
+    status->setText(tr("Automatic discovery is unavailable (%1). Type the computer's name "
+                       "below.")
+                        .arg(reason));
+}
+
+std::optional<QString> NetworkPicker::pick(QWidget* owner)
+{
+    NetworkPicker picker(owner);
+    if (picker.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return picker.hostName->text();
+}
+
+void InstallNetworkPicker()
+{
+    SetComputerPicker(
+        [] { return NetworkPicker::pick(static_cast<QWidget*>(Global::MainWindowHandle)); });
+}

@@ -1,0 +1,36 @@
+#pragma once
+// "Select a network computer.": the computers of the local network that announce
+// themselves, filling in as answers arrive, and a box to type a host name.
+
+#include <QDialog>
+#include <optional>
+
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class NetworkDiscovery;
+
+class NetworkPicker : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit NetworkPicker(QWidget* owner);
+
+    // The chosen or typed name, or nothing when the user cancelled.
+    static std::optional<QString> pick(QWidget* owner);
+
+    QListWidget* computers = nullptr;
+    QLineEdit* hostName = nullptr;
+    QLabel* status = nullptr;
+    QDialogButtonBox* buttons = nullptr;
+
+private:
+    void addComputer(const QString& name);
+    void discoveryUnavailable(const QString& reason);
+
+    NetworkDiscovery* discovery = nullptr;
+};
+
+// Makes BrowseNetworkComputer show this dialog, owned by the main window.
+void InstallNetworkPicker();
