@@ -1,0 +1,73 @@
+#pragma once
+// "Credits": the product name and version, the credits, what the program is for, and
+// links to the maker's web page and mail address, opened by the desktop.
+//
+// Run it modally from its owner: About(parent).exec().
+
+#include <QDialog>
+#include <QLatin1String>
+#include <QString>
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// Where the maker can be reached. Each is shown in its link box and is what the link
+// opens, whatever the box may hold by then.
+namespace Maker {
+inline constexpr QLatin1String MailAddress{"quorvane@example.org"};
+inline constexpr QLatin1String WebPage{"https://www.example.org/quorvane/"};
+} // namespace Maker
+
+struct VersionInfo
+{
+    QString productName;
+    int major = 0;
+    int minor = 0;
+    int revision = 0;
+};
+
+// The program's own version information: Quorvane 2.0.0.
+VersionInfo ProgramVersion();
+
+// Major "." minor, with a revision other than 0 written straight after the minor number
+// ("2.0"; revision 12 gives "2.012").
+QString VersionText(const VersionInfo& version);
+
+class About : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit About(QWidget* parent = nullptr, const VersionInfo& version = ProgramVersion());
+
+    // Control array addressed from 1; slot 0 stays empty.
+    std::array<QLabel*, 2> lbl{};
+    QLabel* appversion = nullptr;
+    QLabel* ImageProg = nullptr;
+    QLabel* programmerbox = nullptr;
+    QLabel* commentbox = nullptr;
+    QLineEdit* website = nullptr;
+    QLineEdit* email = nullptr;
+    QPushButton* ReturnCmd = nullptr;
+
+    // Every way out (Ok, Escape, the close box) ends here.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void ReturnCmd_Click();
+
+private:
+    void buildControls();
+    void Form_Load();
+    void Form_Unload();
+    void email_Click();
+    void website_Click();
+
+    VersionInfo version;
+    bool loaded = false;
+};

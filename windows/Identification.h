@@ -1,0 +1,55 @@
+#pragma once
+// "Identification": the user's own name and reply port, which go out with every message.
+// Works like the Options window: the controls hold a working copy, Apply takes it into
+// memory, and every way of closing writes the identification in memory to the store.
+//
+// Run it modally from its owner: Identification(parent).exec().
+
+#include <QDialog>
+#include <array>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class Identification : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Identification(QWidget* parent = nullptr);
+
+    // Control arrays addressed from 1; slot 0 stays empty.
+    std::array<QGroupBox*, 2> frm{};
+    std::array<QLabel*, 3> lbl{};
+    QLineEdit* txtmyident = nullptr;
+    QLineEdit* txtmyportnb = nullptr;
+    QPushButton* LoadOption = nullptr;
+    QPushButton* SaveOption = nullptr;
+    QPushButton* ResetDefault = nullptr;
+    QPushButton* ReturnCmd = nullptr;
+
+    // Every way out (Apply, Cancel, Escape, the close box) ends here.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void LoadOption_Click();
+    void ResetDefault_Click();
+    void SaveOption_Click();
+    void ReturnCmd_Click();
+
+private:
+    void buildControls();
+    void Form_Load();
+    void Form_Unload();
+    bool txtmyportnb_KeyPress(const QKeyEvent* key) const;
+    void ShowCurrentIdentification();
+    void ShowDefaultIdentification();
+
+    bool loaded = false;
+};

@@ -1,0 +1,283 @@
+#include "windows/OptProg.h"
+
+#include "app/Conversions.h"
+#include "app/Global.h"
+#include "app/Settings.h"
+#include "app/StoreKeys.h"
+#include "app/Validation.h"
+#include "windows/MessageBox.h"
+#include "windows/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString ErrorTitle = QStringLiteral("Error");
+constexpr int NoCharacter = -1;
+
+// The character code a key press types into a box, as a key filter sees it: Ctrl with a
+// key gives a control code, Backspace 8, Enter 13. Keys that type nothing (arrows, Delete,
+// function keys, and Tab and Escape, which belong to the dialog) give NoCharacter.
+int typedCharacter(const QKeyEvent* key)
+{
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+        return NoCharacter;
+    case Qt::Key_Backspace:
+        return modifiers & Qt::ControlModifier ? 127 : 8;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    default:
+        break;
+    }
+    // Ctrl+Alt is AltGr on some keyboards, which types ordinary characters.
+    const bool control = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
+    if (control)
+        return key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z ? key->key() - Qt::Key_A + 1 : 0;
+    const QString text = key->text();
+    return text.isEmpty() ? NoCharacter : text.at(0).unicode();
+}
+
+bool isDigit(int code)
+{
+    return code >= '0' && code <= '9';
+}
+
+// Wide enough to show `sample` in the box's own font, frame and margins included.
+int boxWidthFor(const QLineEdit* box, const QString& sample)
+{
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    const QMargins margins = box->textMargins();
+    // 4: the box's own margin on each side of the text, and room for the caret.
+    const int text =
+        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
+    return box->style()
+        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
+        .width();
+}
+
+} // namespace
+
+OptProg::OptProg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("OptProg"));
+    setWindowTitle(QStringLiteral("Options"));
+    buildControls();
+
+    connect(LoadOption, &QPushButton::clicked, this, &OptProg::LoadOption_Click);
+    connect(ResetDefault, &QPushButton::clicked, this, &OptProg::ResetDefault_Click);
+    connect(SaveOption, &QPushButton::clicked, this, &OptProg::SaveOption_Click);
+    connect(ReturnCmd, &QPushButton::clicked, this, &OptProg::ReturnCmd_Click);
+
+    Form_Load();
+}
+
+void OptProg::buildControls()
+{
+    auto makeButton = [this](const char* name, const QString& caption) {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(QLatin1String(name));
+        // No button answers Enter typed in a box; Enter on a button presses that button.
+        button->setAutoDefault(false);
+        return button;
+    };
+
+    Frm[1] = new QGroupBox(QStringLiteral("Network option"), this);
+    Frm[1]->setObjectName(QStringLiteral("Frm1"));
+    lbl[1] = new QLabel(QStringLiteral("Default port :"), Frm[1]);
+    lbl[1]->setObjectName(QStringLiteral("lbl1"));
+    Portnb = new QLineEdit(Frm[1]);
+    Portnb->setObjectName(QStringLiteral("Portnb"));
+    Portnb->setMaxLength(5);
+    lbl[2] = new QLabel(QStringLiteral("Default IP:"), Frm[1]);
+    lbl[2]->setObjectName(QStringLiteral("lbl2"));
+    ipnumber = new QLineEdit(Frm[1]);
+    ipnumber->setObjectName(QStringLiteral("ipnumber"));
+    ipnumber->setMaxLength(15);
+    for (QLineEdit* box : {Portnb, ipnumber}) {
+        box->installEventFilter(this);
+        // Dropped text would get past the key filters.
+        box->setAcceptDrops(false);
+    }
+    Portnb->setFixedWidth(boxWidthFor(Portnb, QStringLiteral("00000")));
+    ipnumber->setFixedWidth(boxWidthFor(ipnumber, QStringLiteral("000.000.000.000")));
+
+    auto* network = new QGridLayout(Frm[1]);
+    network->addWidget(lbl[1], 0, 0);
+    network->addWidget(Portnb, 0, 1, Qt::AlignLeft);
+    network->addWidget(lbl[2], 1, 0);
+    network->addWidget(ipnumber, 1, 1, Qt::AlignLeft);
+    network->setColumnStretch(1, 1);
+
+    Frm[2] = new QGroupBox(QStringLiteral("Miscellaneous"), this);
+    Frm[2]->setObjectName(QStringLiteral("Frm2"));
+    Popupsend = new QCheckBox(QStringLiteral("Pop-up when message is sent"), Frm[2]);
+    Popupsend->setObjectName(QStringLiteral("Popupsend"));
+    chkminimizedsend = new QCheckBox(QStringLiteral("Minimized when message is sent"), Frm[2]);
+    chkminimizedsend->setObjectName(QStringLiteral("chkminimizedsend"));
+    auto* miscellaneous = new QVBoxLayout(Frm[2]);
+    miscellaneous->addWidget(Popupsend);
+    miscellaneous->addWidget(chkminimizedsend);
+
+    ResetDefault = makeButton("ResetDefault", QStringLiteral("Reset"));
+    LoadOption = makeButton("LoadOption", QStringLiteral("Load"));
+    SaveOption = makeButton("SaveOption", QStringLiteral("Apply"));
+    ReturnCmd = makeButton("ReturnCmd", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ResetDefault);
+    buttons->addWidget(LoadOption);
+    buttons->addWidget(SaveOption);
+    buttons->addWidget(ReturnCmd);
+
+    auto* window = new QVBoxLayout(this);
+    window->addWidget(Frm[1]);
+    window->addWidget(Frm[2]);
+    window->addLayout(buttons);
+    window->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(ReturnCmd, Portnb);
+    setTabOrder(Portnb, ipnumber);
+    setTabOrder(ipnumber, Popupsend);
+    setTabOrder(Popupsend, ResetDefault);
+    setTabOrder(ResetDefault, LoadOption);
+    setTabOrder(LoadOption, SaveOption);
+    setTabOrder(SaveOption, chkminimizedsend);
+    ReturnCmd->setFocus();
+}
+
+void OptProg::Form_Load()
+{
+    ShowCurrentOptions();
+    layout()->activate();
+    RestoreWindowPosition(this, WindowPrefix::OptProg);
+    loaded = true;
+}
+
+void OptProg::Form_Unload()
+{
+    SaveOptions();
+    StoreWindowPosition(this, WindowPrefix::OptProg);
+    loaded = false;
+}
+
+void OptProg::showEvent(QShowEvent* event)
+{
+    // Shown again after closing: a new opening starts from memory and the stored place.
+    if (!event->spontaneous() && !loaded)
+        Form_Load();
+    QDialog::showEvent(event);
+}
+
+void OptProg::done(int result)
+{
+    if (loaded)
+        Form_Unload();
+    QDialog::done(result);
+}
+
+void OptProg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool OptProg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (watched == Portnb)
+            return Portnb_KeyPress(key);
+        if (watched == ipnumber)
+            return ipnumber_KeyPress(key);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// True when the key is discarded.
+bool OptProg::Portnb_KeyPress(const QKeyEvent* key) const
+{
+    const int code = typedCharacter(key);
+    return code != NoCharacter && code != 8 && !isDigit(code);
+}
+
+bool OptProg::ipnumber_KeyPress(const QKeyEvent* key) const
+{
+    const int code = typedCharacter(key);
+    return code != NoCharacter && code != 8 && code != '.' && !isDigit(code);
+}
+
+void OptProg::ShowCurrentOptions()
+{
+    ipnumber->setText(Global::DefaultIp);
+    Portnb->setText(IntegerText(Global::DefaultPort));
+    chkminimizedsend->setChecked(Global::MinimizedWhenSend);
+    Popupsend->setChecked(Global::PopupWhenSend);
+}
+
+void OptProg::ShowDefaultOptions()
+{
+    ipnumber->setText(QStringLiteral("127.0.0.1"));
+    Portnb->setText(QStringLiteral("505"));
+    Popupsend->setChecked(true);
+    chkminimizedsend->setChecked(true);
+}
+
+void OptProg::LoadOption_Click()
+{
+    ShowCurrentOptions();
+}
+
+void OptProg::ResetDefault_Click()
+{
+    ShowDefaultOptions();
+}
+
+void OptProg::SaveOption_Click()
+{
+    std::int32_t port = 0;
+    if (!IsValidPort(Portnb->text(), port)) {
+        ShowMessage(this, QStringLiteral("Invalid port number"), ErrorTitle);
+        Portnb->setFocus();
+        return;
+    }
+    Global::DefaultPort = port;
+    Global::PopupWhenSend = Popupsend->isChecked();
+    Global::MinimizedWhenSend = chkminimizedsend->isChecked();
+
+    // A refused address leaves the port and the two options above in effect.
+    QString address;
+    if (!IsValidIp(ipnumber->text(), address)) {
+        ShowMessage(this, QStringLiteral("Invalid ip address"), ErrorTitle);
+        ipnumber->setFocus();
+        return;
+    }
+    Global::DefaultIp = address;
+    accept();
+}
+
+void OptProg::ReturnCmd_Click()
+{
+    reject();
+}

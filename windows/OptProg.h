@@ -1,0 +1,59 @@
+#pragma once
+// "Options": the default address and port that new correspondents start with, and what
+// happens after a message has gone. The controls hold a working copy; Apply takes it into
+// memory, and every way of closing writes the options in memory to the store.
+//
+// Run it modally from its owner: OptProg(parent).exec().
+
+#include <QDialog>
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class OptProg : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit OptProg(QWidget* parent = nullptr);
+
+    QPushButton* ReturnCmd = nullptr;
+    QLineEdit* Portnb = nullptr;
+    QLineEdit* ipnumber = nullptr;
+    QCheckBox* Popupsend = nullptr;
+    QPushButton* ResetDefault = nullptr;
+    QPushButton* LoadOption = nullptr;
+    QPushButton* SaveOption = nullptr;
+    // Control arrays addressed from 1; slot 0 stays empty.
+    std::array<QGroupBox*, 3> Frm{};
+    std::array<QLabel*, 3> lbl{};
+    QCheckBox* chkminimizedsend = nullptr;
+
+    // Every way out (Apply, Cancel, Escape, the close box) ends here.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void LoadOption_Click();
+    void ResetDefault_Click();
+    void SaveOption_Click();
+    void ReturnCmd_Click();
+
+private:
+    void buildControls();
+    void Form_Load();
+    void Form_Unload();
+    bool Portnb_KeyPress(const QKeyEvent* key) const;
+    bool ipnumber_KeyPress(const QKeyEvent* key) const;
+    void ShowCurrentOptions();
+    void ShowDefaultOptions();
+
+    bool loaded = false;
+};
