@@ -7,9 +7,13 @@
 #include "messaging/ReceiveString.h"
 #include "platform/SetActiveWnd.h"
 #include "platform/SingleInstance.h"
+#include "windows/About.h"
+#include "windows/Identification.h"
 #include "windows/MessageBox.h"
 #include "windows/ModifyUser.h"
+#include "windows/OptProg.h"
 #include "windows/WindowPlacement.h"
+#include "windows/YourIP.h"
 
 #include <QAction>
 #include <QApplication>
@@ -112,14 +116,38 @@ void SendForm::buildMenus()
     exitmn->setObjectName(QStringLiteral("exitmn"));
     connect(exitmn, &QAction::triggered, this, &SendForm::exitmn_Click);
 
-    // The option and help windows open from here as they are added.
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
-    option->addAction(QStringLiteral("&Program Option ..."))->setObjectName("progopmn1");
-    option->addAction(QStringLiteral("&Identification ..."))->setObjectName("progopmn2");
+    progopmn[1] = option->addAction(QStringLiteral("&Program Option ..."));
+    progopmn[2] = option->addAction(QStringLiteral("&Identification ..."));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(QStringLiteral("Your &ip..."))->setObjectName("aboutmn1");
-    help->addSeparator();
-    help->addAction(QStringLiteral("&About..."))->setObjectName("aboutmn3");
+    aboutmn[1] = help->addAction(QStringLiteral("Your &ip..."));
+    aboutmn[2] = help->addSeparator();
+    aboutmn[3] = help->addAction(QStringLiteral("&About..."));
+    for (int index : {1, 2}) {
+        progopmn[index]->setObjectName(QStringLiteral("progopmn%1").arg(index));
+        connect(progopmn[index], &QAction::triggered, this,
+                [this, index] { progopmn_Click(index); });
+    }
+    for (int index : {1, 3}) {
+        aboutmn[index]->setObjectName(QStringLiteral("aboutmn%1").arg(index));
+        connect(aboutmn[index], &QAction::triggered, this, [this, index] { aboutmn_Click(index); });
+    }
+}
+
+void SendForm::progopmn_Click(int index)
+{
+    if (index == 1)
+        OptProg(this).exec();
+    else
+        Identification(this).exec();
+}
+
+void SendForm::aboutmn_Click(int index)
+{
+    if (index == 1)
+        YourIP(this).exec();
+    else if (index == 3)
+        About(this).exec();
 }
 
 bool SendForm::Form_Load()

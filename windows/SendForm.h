@@ -41,6 +41,9 @@ public:
     QTimer* TimerSW = nullptr;
     QTcpSocket* Winsock1 = nullptr;
     QAction* exitmn = nullptr;
+    // Menu item arrays, numbered from 1.
+    QAction* progopmn[3] = {};
+    QAction* aboutmn[4] = {};
 
     const QStringList& history() const { return History; }
     int historyPos() const { return HistoryPos; }
@@ -62,6 +65,8 @@ private slots:
     void StopSend_Click();
     void Adduser_Click();
     void exitmn_Click();
+    void progopmn_Click(int index);
+    void aboutmn_Click(int index);
     void Winsock1_Connect();
     void Winsock1_SendComplete();
     void Winsock1_Error(QAbstractSocket::SocketError error);

@@ -1,10 +1,12 @@
 // Sending from the main window to a real TCP server on 127.0.0.1.
 
+#include "ModalHelpers.h"
 #include "TestSupport.h"
 #include "app/Global.h"
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -91,6 +93,7 @@ private slots:
     void successBoxKeepsTheConnectionOpen();
     void activationFollowsTheProgramsOwnWindows();
     void timerTickRaisesTheWindowWithTheCaretInText1();
+    void menuItemsOpenTheirWindows();
 
 private:
     void waitForIdle();
@@ -389,6 +392,27 @@ void TestSend::timerTickRaisesTheWindowWithTheCaretInText1()
     QVERIFY(!form->isMinimized());
     QTRY_COMPARE(QApplication::activeWindow(), form.get());
     QCOMPARE(form->focusWidget(), form->Text1);
+}
+
+void TestSend::menuItemsOpenTheirWindows()
+{
+    const QList<QPair<QAction*, QString>> items = {{form->progopmn[1], "Options"},
+                                                   {form->progopmn[2], "Identification"},
+                                                   {form->aboutmn[1], "Your IP is..."},
+                                                   {form->aboutmn[3], "Credits"}};
+    for (const auto& [action, caption] : items) {
+        QString seen;
+        WhenModal<QDialog>([&](QDialog* dialog) {
+            seen = dialog->windowTitle();
+            QCOMPARE(dialog->parentWidget(), form.get());
+            // While it is open the main window is not the active one.
+            QTRY_VERIFY(!Global::MainWindowActive);
+            dialog->close();
+        });
+        action->trigger();
+        QCOMPARE(seen, caption);
+    }
+    QVERIFY(form->aboutmn[2]->isSeparator());
 }
 
 QTEST_MAIN(TestSend)
