@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
@@ -78,6 +79,7 @@ private slots:
     void minimisedWindowIsRestoredAndRaised();
     void modalWindowDefersTheRequest();
     void hostileClientsLeaveTheWindowResponsive();
+    void replyToolSendsRawBlocksAndSaysWhenNoCopyRuns();
     void addedCorrespondentIsStoredOnExitOnly();
 
 private:
@@ -334,6 +336,30 @@ void TestReply::hostileClientsLeaveTheWindowResponsive()
                        "505\0",
                        17));
     QCOMPARE(names(), (QStringList{"localhost", "Eve"}));
+}
+
+void TestReply::replyToolSendsRawBlocksAndSaysWhenNoCopyRuns()
+{
+    QTemporaryFile block;
+    QVERIFY(block.open());
+    block.write(bob17().left(16));
+    block.close();
+    QProcess tool;
+    QSignalSpy finished(&tool, &QProcess::finished);
+    tool.start(QStringLiteral(QUORVANE_REPLY), {"--raw", block.fileName()});
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(names(), (QStringList{"localhost", "Bob"}));
+
+    const PrivateFolders nobody;
+    tool.setProcessEnvironment(nobody.environment());
+    tool.start(QStringLiteral(QUORVANE_REPLY), {"Eve", "10.0.0.5", "505"});
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY(tool.readAllStandardError().contains("no running Quorvane answered"));
+    tool.start(QStringLiteral(QUORVANE_REPLY), {"only-a-name"});
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(tool.exitCode(), 2);
 }
 
 void TestReply::addedCorrespondentIsStoredOnExitOnly()
