@@ -6,6 +6,7 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -67,6 +68,10 @@ void NetworkPicker::discoveryUnavailable(const QString& reason)
     status->setText(tr("Automatic discovery is unavailable (%1). Type the computer's name "
                        "below.")
                         .arg(reason));
+    // The longer text may need more lines than the dialog has room for.
+    layout()->activate();
+    if (height() < heightForWidth(width()))
+        resize(width(), heightForWidth(width()));
 }
 
 std::optional<QString> NetworkPicker::pick(QWidget* owner)

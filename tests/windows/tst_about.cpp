@@ -2,6 +2,7 @@
 // the desktop are caught by URL handlers installed here, so nothing is really opened.
 
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "app/Settings.h"
 #include "app/Validation.h"
 #include "platform/ShellExtension.h"
@@ -43,23 +44,6 @@ public slots:
 QMap<QString, QString> settingsSection()
 {
     return ReadStoreSections().value(QStringLiteral("Settings"));
-}
-
-QPoint centredPosition(const QWidget* window)
-{
-    const QSizeF screen = ScreenSizeTwips();
-    const auto centred = [window](double screenSize, int pixels) {
-        const double size = PixelsToTwips(window, pixels);
-        return TwipsToPixels(window, int(std::nearbyint(screenSize / 2 - size / 2)));
-    };
-    return {centred(screen.width(), window->width()), centred(screen.height(), window->height())};
-}
-
-void showAndActivate(QWidget* window)
-{
-    window->show();
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
 }
 
 // The address this machine shows: its first interface that is up, running and not the
@@ -160,7 +144,7 @@ void TestAbout::shellOpenOfNothingFails()
 void TestAbout::yourIpShowsTheLocalAddress()
 {
     YourIP yourIp;
-    showAndActivate(&yourIp);
+    ShowAndActivate(&yourIp);
     QCOMPARE(yourIp.windowTitle(), QStringLiteral("Your IP is..."));
     QCOMPARE(yourIp.frm->title(), QStringLiteral("IP"));
     QCOMPARE(yourIp.returncmd->text(), QStringLiteral("Ok"));
@@ -185,7 +169,7 @@ void TestAbout::yourIpShowsTheLocalAddress()
 void TestAbout::aboutShowsNameAndVersion()
 {
     About about;
-    showAndActivate(&about);
+    ShowAndActivate(&about);
     QCOMPARE(about.windowTitle(), QStringLiteral("Credits"));
     QCOMPARE(about.lbl[1]->text(), QStringLiteral("Quorvane"));
     QCOMPARE(about.appversion->text(), QStringLiteral("2.0"));
@@ -240,7 +224,7 @@ void TestAbout::versionTexts()
 void TestAbout::aboutLinksOpenTheConfiguredAddresses()
 {
     About about;
-    showAndActivate(&about);
+    ShowAndActivate(&about);
     QCOMPARE(about.website->text(), QString(Maker::WebPage));
     QCOMPARE(about.email->text(), QString(Maker::MailAddress));
 
@@ -270,7 +254,7 @@ void TestAbout::aboutLinksOpenTheConfiguredAddresses()
 void TestAbout::aboutLinksLookLikeLinks()
 {
     About about;
-    showAndActivate(&about);
+    ShowAndActivate(&about);
     for (QLineEdit* link : {about.website, about.email}) {
         QVERIFY(link->isReadOnly());
         QVERIFY(link->font().underline());
@@ -291,8 +275,8 @@ void TestAbout::windowsReopenWhereTheyWereClosed()
         QPoint closedAt;
         {
             auto window = makeWindow();
-            showAndActivate(window.get());
-            QCOMPARE(window->pos(), centredPosition(window.get()));
+            ShowAndActivate(window.get());
+            QCOMPARE(window->pos(), CentredPosition(window.get()));
             window->move(27, 19);
             closedAt = window->pos();
             QCOMPARE(closedAt, QPoint(27, 19));
@@ -305,7 +289,7 @@ void TestAbout::windowsReopenWhereTheyWereClosed()
         }
         {
             auto window = makeWindow();
-            showAndActivate(window.get());
+            ShowAndActivate(window.get());
             QCOMPARE(window->pos(), closedAt);
             window->move(45, 38);
             QTest::mouseClick(window->template findChild<QPushButton*>(), Qt::LeftButton);
@@ -320,7 +304,7 @@ void TestAbout::windowsReopenWhereTheyWereClosed()
 void TestAbout::windowsRunModally()
 {
     QWidget owner;
-    showAndActivate(&owner);
+    ShowAndActivate(&owner);
     QStringList seen;
     QTimer answer;
     connect(&answer, &QTimer::timeout, this, [&] {
@@ -367,7 +351,7 @@ void TestAbout::nothingClippedAtLargeFonts()
     QApplication::setFont(font);
     {
         About about;
-        showAndActivate(&about);
+        ShowAndActivate(&about);
         // The long texts wrap: at the usual font the window fits on a small screen.
         if (pointSize == 0)
             QVERIFY(about.width() <= 640 && about.height() <= 480);
@@ -386,7 +370,7 @@ void TestAbout::nothingClippedAtLargeFonts()
         about.reject();
 
         YourIP yourIp;
-        showAndActivate(&yourIp);
+        ShowAndActivate(&yourIp);
         const QFontMetrics metrics = yourIp.youripnumber->fontMetrics();
         QVERIFY(yourIp.youripnumber->width() >
                 metrics.horizontalAdvance(QStringLiteral("255.255.255.255")));

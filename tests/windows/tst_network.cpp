@@ -1,7 +1,7 @@
 // Picking a computer of the network and resolving host names, with the real resolver.
 
-#include "ModalHelpers.h"
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "app/Global.h"
 #include "app/Validation.h"
 #include "platform/GetNetworkUser.h"

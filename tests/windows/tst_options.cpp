@@ -2,6 +2,7 @@
 // in a private folder.
 
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "windows/Identification.h"
@@ -24,69 +25,9 @@
 
 namespace {
 
-struct Box
-{
-    QString title;
-    QString text;
-};
-
 QMap<QString, QString> section(const char* name)
 {
     return ReadStoreSections().value(QLatin1String(name));
-}
-
-// Where a window of this size opens on an empty store, in pixels as it is placed.
-QPoint centredPosition(const QWidget* window)
-{
-    const QSizeF screen = ScreenSizeTwips();
-    const auto centred = [window](double screenSize, int pixels) {
-        const double size = PixelsToTwips(window, pixels);
-        return TwipsToPixels(window, int(std::nearbyint(screenSize / 2 - size / 2)));
-    };
-    return {centred(screen.width(), window->width()), centred(screen.height(), window->height())};
-}
-
-void showAndActivate(QWidget* window)
-{
-    window->show();
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-}
-
-// Replaces a box's text as a user would: select all, delete, type.
-void retype(QLineEdit* box, const QString& text)
-{
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Delete);
-    QTest::keyClicks(box, text);
-}
-
-// The focus, starting from `first`, visits these widgets in turn with Tab and comes back.
-void checkTabOrder(QWidget* window, const QList<QWidget*>& order)
-{
-    QCOMPARE(window->focusWidget(), order.first());
-    for (int i = 1; i <= order.size(); ++i) {
-        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
-        QCOMPARE(window->focusWidget(), order.at(i % order.size()));
-    }
-}
-
-// Every caption fits its control at the window's current font.
-void checkNothingClipped(QWidget* window)
-{
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
-        QVERIFY2(label->height() >= label->sizeHint().height(), qPrintable(label->text()));
-    }
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-        QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
-        QVERIFY2(button->height() >= button->sizeHint().height(), qPrintable(button->text()));
-    }
-    for (QGroupBox* frame : window->findChildren<QGroupBox*>())
-        QVERIFY2(frame->width() >= frame->minimumSizeHint().width(), qPrintable(frame->title()));
-    for (QLineEdit* box : window->findChildren<QLineEdit*>())
-        QVERIFY(box->height() >= box->minimumSizeHint().height());
 }
 
 } // namespace
@@ -169,7 +110,7 @@ void TestOptions::expectBox(const QString& title, const QString& text)
 void TestOptions::optionsOpenWithTheOptionsInMemory()
 {
     OptProg options;
-    showAndActivate(&options);
+    ShowAndActivate(&options);
     QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
     QCOMPARE(options.Frm[1]->title(), QStringLiteral("Network option"));
     QCOMPARE(options.Frm[2]->title(), QStringLiteral("Miscellaneous"));
@@ -191,7 +132,7 @@ void TestOptions::optionsOpenWithTheOptionsInMemory()
     QCOMPARE(options.Portnb->maxLength(), 5);
     QCOMPARE(options.ipnumber->maxLength(), 15);
 
-    checkTabOrder(&options, {options.ReturnCmd, options.Portnb, options.ipnumber, options.Popupsend,
+    CheckTabOrder(&options, {options.ReturnCmd, options.Portnb, options.ipnumber, options.Popupsend,
                              options.ResetDefault, options.LoadOption, options.SaveOption,
                              options.chkminimizedsend});
     // Enter on a focused button presses it; here Cancel closes the window.
@@ -204,7 +145,7 @@ void TestOptions::optionsResetThenCancelChangesNothing()
 {
     Global::MinimizedWhenSend = false;
     OptProg options;
-    showAndActivate(&options);
+    ShowAndActivate(&options);
     QTest::mouseClick(options.ResetDefault, Qt::LeftButton);
     QCOMPARE(options.ipnumber->text(), QStringLiteral("127.0.0.1"));
     QCOMPARE(options.Portnb->text(), QStringLiteral("505"));
@@ -231,9 +172,9 @@ void TestOptions::optionsLoadRestoresMemoryNotTheStore()
     WriteStoreFile("[Settings]\nDefaultPort=999\nDefaultIp=1.1.1.1\n"
                    "PopupWhenSend=True\nMinimizedWhenSend=False\n");
     OptProg options;
-    showAndActivate(&options);
-    retype(options.Portnb, "77");
-    retype(options.ipnumber, "5.5.5.5");
+    ShowAndActivate(&options);
+    Retype(options.Portnb, "77");
+    Retype(options.ipnumber, "5.5.5.5");
     QTest::mouseClick(options.Popupsend, Qt::LeftButton);
     QTest::mouseClick(options.chkminimizedsend, Qt::LeftButton);
     QVERIFY(options.Popupsend->isChecked());
@@ -252,9 +193,9 @@ void TestOptions::optionsLoadRestoresMemoryNotTheStore()
 void TestOptions::optionsRefusedPort()
 {
     OptProg options;
-    showAndActivate(&options);
-    retype(options.Portnb, "65536");
-    retype(options.ipnumber, "2.2.2.2");
+    ShowAndActivate(&options);
+    Retype(options.Portnb, "65536");
+    Retype(options.ipnumber, "2.2.2.2");
     QTest::mouseClick(options.Popupsend, Qt::LeftButton);
     QTest::mouseClick(options.SaveOption, Qt::LeftButton);
     expectBox("Error", "Invalid port number");
@@ -270,9 +211,9 @@ void TestOptions::optionsRefusedPort()
 void TestOptions::optionsRefusedAddressKeepsPortAndChecks()
 {
     OptProg options;
-    showAndActivate(&options);
-    retype(options.Portnb, "8080");
-    retype(options.ipnumber, "1.2.3");
+    ShowAndActivate(&options);
+    Retype(options.Portnb, "8080");
+    Retype(options.ipnumber, "1.2.3");
     QTest::mouseClick(options.Popupsend, Qt::LeftButton);
     QTest::mouseClick(options.chkminimizedsend, Qt::LeftButton);
     QTest::mouseClick(options.SaveOption, Qt::LeftButton);
@@ -300,8 +241,8 @@ void TestOptions::optionsRefusedAddressKeepsPortAndChecks()
 void TestOptions::optionsAddressIsStoredNormalised()
 {
     OptProg options;
-    showAndActivate(&options);
-    retype(options.ipnumber, "010.1.1.001");
+    ShowAndActivate(&options);
+    Retype(options.ipnumber, "010.1.1.001");
     QCOMPARE(options.ipnumber->text(), QStringLiteral("010.1.1.001"));
     QTest::mouseClick(options.SaveOption, Qt::LeftButton);
     QVERIFY(!options.isVisible());
@@ -313,8 +254,8 @@ void TestOptions::optionsAddressIsStoredNormalised()
 void TestOptions::optionsEmptyPortIsZero()
 {
     OptProg options;
-    showAndActivate(&options);
-    retype(options.Portnb, QString());
+    ShowAndActivate(&options);
+    Retype(options.Portnb, QString());
     QCOMPARE(options.Portnb->text(), QString());
     QTest::mouseClick(options.SaveOption, Qt::LeftButton);
     QVERIFY(!options.isVisible());
@@ -325,24 +266,24 @@ void TestOptions::optionsEmptyPortIsZero()
 void TestOptions::optionsKeyFilters()
 {
     OptProg options;
-    showAndActivate(&options);
+    ShowAndActivate(&options);
 
-    retype(options.Portnb, "8a0 -x.8+");
+    Retype(options.Portnb, "8a0 -x.8+");
     QCOMPARE(options.Portnb->text(), QStringLiteral("808"));
     QTest::keyClick(options.Portnb, Qt::Key_Backspace);
     QCOMPARE(options.Portnb->text(), QStringLiteral("80"));
     QTest::keyClicks(options.Portnb, "123456");
     QCOMPARE(options.Portnb->text(), QStringLiteral("80123"));
 
-    retype(options.ipnumber, "192.168.z0.1 ,/");
+    Retype(options.ipnumber, "192.168.z0.1 ,/");
     QCOMPARE(options.ipnumber->text(), QStringLiteral("192.168.0.1"));
-    retype(options.ipnumber, "123.123.123.1234");
+    Retype(options.ipnumber, "123.123.123.1234");
     QCOMPARE(options.ipnumber->text(), QStringLiteral("123.123.123.123"));
 
     // Control characters are typed characters too: pasting by Ctrl+V does not get through,
     // though the clipboard holds text that pastes by other means.
     QApplication::clipboard()->setText(QStringLiteral("55"));
-    retype(options.Portnb, QString());
+    Retype(options.Portnb, QString());
     QTest::keyClick(options.Portnb, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(options.Portnb->text(), QString());
     // Some keyboards report Ctrl+V with no text at all.
@@ -373,7 +314,7 @@ void TestOptions::optionsEveryWayOutWritesTheStore()
 {
     QFETCH(QString, way);
     OptProg options;
-    showAndActivate(&options);
+    ShowAndActivate(&options);
     options.move(options.pos() + QPoint(13, 7));
     const QPoint where = options.pos();
     if (way == "Apply")
@@ -399,7 +340,7 @@ void TestOptions::optionsEveryWayOutWritesTheStore()
 void TestOptions::identificationOpensWithTheIdentificationInMemory()
 {
     Identification identification;
-    showAndActivate(&identification);
+    ShowAndActivate(&identification);
     QCOMPARE(identification.windowTitle(), QStringLiteral("Identification"));
     QCOMPARE(identification.frm[1]->title(), QStringLiteral("User identification"));
     QCOMPARE(identification.lbl[1]->text(), QStringLiteral("User name:"));
@@ -412,7 +353,7 @@ void TestOptions::identificationOpensWithTheIdentificationInMemory()
     QCOMPARE(identification.txtmyportnb->text(), QStringLiteral("6001"));
     QCOMPARE(identification.txtmyident->maxLength(), 128);
     QCOMPARE(identification.txtmyportnb->maxLength(), 5);
-    checkTabOrder(&identification, {identification.txtmyident, identification.txtmyportnb,
+    CheckTabOrder(&identification, {identification.txtmyident, identification.txtmyportnb,
                                     identification.LoadOption, identification.SaveOption,
                                     identification.ResetDefault, identification.ReturnCmd});
     identification.reject();
@@ -421,9 +362,9 @@ void TestOptions::identificationOpensWithTheIdentificationInMemory()
 void TestOptions::identificationNameLength()
 {
     Identification identification;
-    showAndActivate(&identification);
+    ShowAndActivate(&identification);
     const QString longest(128, QLatin1Char('n'));
-    retype(identification.txtmyident, longest + QLatin1Char('z'));
+    Retype(identification.txtmyident, longest + QLatin1Char('z'));
     // The box does not take a 129th character.
     QCOMPARE(identification.txtmyident->text(), longest);
     QTest::mouseClick(identification.SaveOption, Qt::LeftButton);
@@ -443,9 +384,9 @@ void TestOptions::identificationRefusedNames()
 {
     QFETCH(QString, name);
     Identification identification;
-    showAndActivate(&identification);
-    retype(identification.txtmyident, name);
-    retype(identification.txtmyportnb, "700");
+    ShowAndActivate(&identification);
+    Retype(identification.txtmyident, name);
+    Retype(identification.txtmyportnb, "700");
     QTest::mouseClick(identification.SaveOption, Qt::LeftButton);
     expectBox("Error", "Invalid User Name (lenght must be between 1 and 128)");
     QVERIFY(identification.isVisible());
@@ -454,7 +395,7 @@ void TestOptions::identificationRefusedNames()
     QCOMPARE(Global::MyPortnb, 6001);
 
     // Spaces around a name are dropped, anything else in it stays.
-    retype(identification.txtmyident, "  Jo. Ann-2  ");
+    Retype(identification.txtmyident, "  Jo. Ann-2  ");
     QTest::mouseClick(identification.SaveOption, Qt::LeftButton);
     QVERIFY(!identification.isVisible());
     QCOMPARE(Global::MyUsername, QStringLiteral("Jo. Ann-2"));
@@ -467,9 +408,9 @@ void TestOptions::identificationRefusedNames()
 void TestOptions::identificationNameAppliedBeforeRefusedPort()
 {
     Identification identification;
-    showAndActivate(&identification);
-    retype(identification.txtmyident, " Alice ");
-    retype(identification.txtmyportnb, "99999");
+    ShowAndActivate(&identification);
+    Retype(identification.txtmyident, " Alice ");
+    Retype(identification.txtmyportnb, "99999");
     QTest::mouseClick(identification.SaveOption, Qt::LeftButton);
     expectBox("Error", "Invalid port number");
     QVERIFY(identification.isVisible());
@@ -490,7 +431,7 @@ void TestOptions::identificationResetLoadAndCancel()
 {
     WriteStoreFile("[Identification]\nMyUsername=Stored\nMyPortnb=42\n");
     Identification identification;
-    showAndActivate(&identification);
+    ShowAndActivate(&identification);
     QTest::mouseClick(identification.ResetDefault, Qt::LeftButton);
     QCOMPARE(identification.txtmyident->text(), QStringLiteral("Me"));
     QCOMPARE(identification.txtmyportnb->text(), QStringLiteral("505"));
@@ -513,11 +454,11 @@ void TestOptions::identificationResetLoadAndCancel()
 void TestOptions::identificationPortKeyFilter()
 {
     Identification identification;
-    showAndActivate(&identification);
-    retype(identification.txtmyportnb, "p0r.t 12a34567");
+    ShowAndActivate(&identification);
+    Retype(identification.txtmyportnb, "p0r.t 12a34567");
     QCOMPARE(identification.txtmyportnb->text(), QStringLiteral("01234"));
     // The name box takes any character.
-    retype(identification.txtmyident, "a.b-c d#1");
+    Retype(identification.txtmyident, "a.b-c d#1");
     QCOMPARE(identification.txtmyident->text(), QStringLiteral("a.b-c d#1"));
     identification.reject();
 }
@@ -527,7 +468,7 @@ void TestOptions::identificationFirstCloseCreatesTheSection()
     Global::MyUsername = QStringLiteral("Me");
     Global::MyPortnb = 505;
     Identification identification;
-    showAndActivate(&identification);
+    ShowAndActivate(&identification);
     QVERIFY(!ReadStoreSections().contains("Identification"));
     QTest::mouseClick(identification.ReturnCmd, Qt::LeftButton);
     const QMap<QString, QString> stored = section("Identification");
@@ -542,8 +483,8 @@ void TestOptions::windowsReopenWhereTheyWereClosed()
         QPoint closedAt;
         {
             auto window = makeWindow();
-            showAndActivate(window.get());
-            QCOMPARE(window->pos(), centredPosition(window.get()));
+            ShowAndActivate(window.get());
+            QCOMPARE(window->pos(), CentredPosition(window.get()));
             window->move(31, 23);
             closedAt = window->pos();
             QCOMPARE(closedAt, QPoint(31, 23));
@@ -556,7 +497,7 @@ void TestOptions::windowsReopenWhereTheyWereClosed()
         }
         auto window = makeWindow();
         QCOMPARE(window->pos(), closedAt);
-        showAndActivate(window.get());
+        ShowAndActivate(window.get());
         QCOMPARE(window->pos(), closedAt);
         window->reject();
     };
@@ -569,7 +510,7 @@ void TestOptions::windowsRunModally()
     // Opened as the main window opens them: owned, modal, and exec() returns once the
     // window is done, having written the store.
     QWidget owner;
-    showAndActivate(&owner);
+    ShowAndActivate(&owner);
     QStringList seen;
     QTimer answer;
     connect(&answer, &QTimer::timeout, this, [&] {
@@ -577,7 +518,7 @@ void TestOptions::windowsRunModally()
         if (auto* options = qobject_cast<OptProg*>(modal)) {
             seen << options->windowTitle();
             QCOMPARE(QApplication::activeWindow(), options);
-            retype(options->Portnb, "2020");
+            Retype(options->Portnb, "2020");
             QTest::mouseClick(options->SaveOption, Qt::LeftButton);
         } else if (auto* identification = qobject_cast<Identification*>(modal)) {
             seen << identification->windowTitle();
@@ -619,8 +560,8 @@ void TestOptions::nothingClippedAtLargeFonts()
     QApplication::setFont(font);
     {
         OptProg options;
-        showAndActivate(&options);
-        checkNothingClipped(&options);
+        ShowAndActivate(&options);
+        CheckNothingClipped(&options);
         // The boxes show their longest contents whole.
         const QFontMetrics metrics = options.ipnumber->fontMetrics();
         QVERIFY(options.ipnumber->width() >
@@ -628,8 +569,8 @@ void TestOptions::nothingClippedAtLargeFonts()
         QVERIFY(options.Portnb->width() > metrics.horizontalAdvance(QStringLiteral("65535")));
         options.reject();
         Identification identification;
-        showAndActivate(&identification);
-        checkNothingClipped(&identification);
+        ShowAndActivate(&identification);
+        CheckNothingClipped(&identification);
         QVERIFY(identification.txtmyportnb->width() >
                 metrics.horizontalAdvance(QStringLiteral("65535")));
         identification.reject();

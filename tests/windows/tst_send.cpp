@@ -1,7 +1,7 @@
 // Sending from the main window to a real TCP server on 127.0.0.1.
 
-#include "ModalHelpers.h"
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "app/Global.h"
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
@@ -56,12 +56,6 @@ private:
     QTcpServer server;
 };
 
-struct Box
-{
-    QString title;
-    QString text;
-};
-
 QByteArray record(const char* text)
 {
     return QByteArray("Me\0"
@@ -94,6 +88,7 @@ private slots:
     void activationFollowsTheProgramsOwnWindows();
     void timerTickRaisesTheWindowWithTheCaretInText1();
     void menuItemsOpenTheirWindows();
+    void tabOrderAndNothingClipped();
 
 private:
     void waitForIdle();
@@ -102,16 +97,13 @@ private:
     TestFolders folders;
     std::unique_ptr<Listener> listener;
     std::unique_ptr<SendForm> form;
-    QList<Box> boxes;
+    std::unique_ptr<BoxRecorder> recorder;
 };
 
 void TestSend::init()
 {
     RemoveStoreFile();
-    boxes.clear();
-    SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
-        boxes.append({title, text});
-    });
+    recorder = std::make_unique<BoxRecorder>();
     listener = std::make_unique<Listener>();
     form = std::make_unique<SendForm>();
     QVERIFY(form->Form_Load());
@@ -132,7 +124,7 @@ void TestSend::cleanup()
     form->Form_Unload();
     form.reset();
     listener.reset();
-    SetMessageBoxAnswerer({});
+    recorder.reset();
 }
 
 void TestSend::waitForIdle()
@@ -155,9 +147,10 @@ void TestSend::sendByButton()
     QVERIFY(closed.wait(5000));
     QCOMPARE(listener->records, QList<QByteArray>{record("Hello\r\nworld")});
     waitForIdle();
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].title, QStringLiteral("Message Send!!"));
-    QCOMPARE(boxes[0].text, QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
+    QCOMPARE(recorder->boxes.size(), 1);
+    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Message Send!!"));
+    QCOMPARE(recorder->boxes[0].text,
+             QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
     QCOMPARE(form->Text1->toPlainText(), QString());
     QVERIFY(form->isMinimized());
 }
@@ -171,7 +164,7 @@ void TestSend::sendByShiftEnter()
     // The line break typed with the send is part of the text sent.
     QCOMPARE(listener->records, QList<QByteArray>{record("Hi\r\n")});
     waitForIdle();
-    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(recorder->boxes.size(), 1);
     QVERIFY(!form->isMinimized());
     QVERIFY(!form->sentByKey());
     QCOMPARE(form->history().last(), QStringLiteral("Hi"));
@@ -197,7 +190,7 @@ void TestSend::outcomeFollowsTheOptions()
     form->Command1->click();
     QTRY_COMPARE(listener->records.size(), 1);
     waitForIdle();
-    QCOMPARE(boxes.size(), popup ? 1 : 0);
+    QCOMPARE(recorder->boxes.size(), popup ? 1 : 0);
     QCOMPARE(form->isMinimized(), minimized);
     QCOMPARE(form->Text1->toPlainText(), QString());
     QVERIFY(!form->sentByKey());
@@ -215,9 +208,9 @@ void TestSend::refusedConnection()
     form->FillRecipients(0);
     setText("keep me");
     QTest::keyClick(form->Text1, Qt::Key_Return, Qt::ShiftModifier);
-    QTRY_COMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].title, QStringLiteral("Error"));
-    QCOMPARE(boxes[0].text, QStringLiteral("Winsock Error: Connection refused"));
+    QTRY_COMPARE(recorder->boxes.size(), 1);
+    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Error"));
+    QCOMPARE(recorder->boxes[0].text, QStringLiteral("Winsock Error: Connection refused"));
     QVERIFY(form->Command1->isEnabled());
     QVERIFY(!form->sentByKey());
     QCOMPARE(form->Text1->toPlainText(), QStringLiteral("keep me\n"));
@@ -243,8 +236,9 @@ void TestSend::boxNamesTheCorrespondentOfThePress()
     setText("to peer");
     form->Command1->click();
     form->Combo1->setCurrentIndex(1);
-    QTRY_COMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].text, QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
+    QTRY_COMPARE(recorder->boxes.size(), 1);
+    QCOMPARE(recorder->boxes[0].text,
+             QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
 }
 
 void TestSend::historyKeepsTheLastTen()
@@ -310,7 +304,7 @@ void TestSend::stopAfterShiftEnterKeepsTheWindowUp()
     // The next send, from the button, is not minimised and clears the flag.
     setText("next");
     form->Command1->click();
-    QTRY_COMPARE(boxes.size(), 1);
+    QTRY_COMPARE(recorder->boxes.size(), 1);
     waitForIdle();
     QVERIFY(!form->isMinimized());
     QVERIFY(!form->sentByKey());
@@ -325,12 +319,12 @@ void TestSend::shiftEnterAbandonsTheSendUnderWay()
     QVERIFY(!form->Command1->isEnabled());
     // Shift+Enter still sends while the button is disabled, dropping the first attempt.
     QTest::keyClick(form->Text1, Qt::Key_Return, Qt::ShiftModifier);
-    QTRY_COMPARE(boxes.size(), 1);
+    QTRY_COMPARE(recorder->boxes.size(), 1);
     waitForIdle();
     QTRY_VERIFY(listener->records.contains(record("first\r\n")));
     for (const QByteArray& data : listener->records)
         QVERIFY(data.isEmpty() || data == record("first\r\n"));
-    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(recorder->boxes.size(), 1);
     QVERIFY(!form->isMinimized());
 }
 
@@ -338,7 +332,7 @@ void TestSend::successBoxKeepsTheConnectionOpen()
 {
     // A real box this time: events keep flowing while it is open, and the connection is
     // closed only once the user has answered it.
-    SetMessageBoxAnswerer({});
+    recorder.reset(); // a real box this time
     QSignalSpy closed(listener.get(), &Listener::closed);
     QString title;
     QString text;
@@ -413,6 +407,17 @@ void TestSend::menuItemsOpenTheirWindows()
         QCOMPARE(seen, caption);
     }
     QVERIFY(form->aboutmn[2]->isSeparator());
+}
+
+void TestSend::tabOrderAndNothingClipped()
+{
+    CheckTabOrder(form.get(),
+                  {form->Text1, form->Command1, form->StopSend, form->Combo1, form->Adduser});
+    AtEveryFontSize([] {
+        SendForm large;
+        ShowAndActivate(&large);
+        CheckNothingClipped(&large);
+    });
 }
 
 QTEST_MAIN(TestSend)

@@ -1,11 +1,12 @@
 // The user list manager and the user editor, driven with clicks, keys and mouse drags.
 
-#include "ModalHelpers.h"
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "app/Global.h"
 #include "windows/MessageBox.h"
 #include "windows/ModifyUser.h"
 #include "windows/Modify_or_add.h"
+#include "windows/NetworkPicker.h"
 #include "windows/SendForm.h"
 
 #include <QAction>
@@ -21,12 +22,6 @@
 #include <memory>
 
 namespace {
-
-struct Box
-{
-    QString title;
-    QString text;
-};
 
 UserTable table(const QList<UserRecord>& entries)
 {
@@ -68,6 +63,7 @@ private slots:
     void headerClicksSort();
     void mainWindowRefillsAfterTheManager();
     void positionsAreStoredOnClose();
+    void tabOrderAndNothingClipped();
 
 private:
     void open(const UserTable& users);
@@ -82,16 +78,13 @@ private:
 
     TestFolders folders;
     std::unique_ptr<ModifyUser> manager;
-    QList<Box> boxes;
+    std::unique_ptr<BoxRecorder> recorder;
 };
 
 void TestUserList::init()
 {
     RemoveStoreFile();
-    boxes.clear();
-    SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
-        boxes.append({title, text});
-    });
+    recorder = std::make_unique<BoxRecorder>();
     Global::BuildDefaultUsers();
     Global::DefaultIp = QStringLiteral("127.0.0.1");
     Global::DefaultPort = 505;
@@ -100,7 +93,7 @@ void TestUserList::init()
 void TestUserList::cleanup()
 {
     manager.reset();
-    SetMessageBoxAnswerer({});
+    recorder.reset();
 }
 
 void TestUserList::open(const UserTable& users)
@@ -231,14 +224,14 @@ void TestUserList::removeProtectsOnlyLocalhost()
     open(table({{"localhost", "127.0.0.1", 505, 1}, {"LocalHost", "127.0.0.1", 505, 2}}));
     select(1);
     manager->removeuser->click();
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].title, QStringLiteral("Error"));
-    QCOMPARE(boxes[0].text, QStringLiteral("Cannot delete localhost"));
+    QCOMPARE(recorder->boxes.size(), 1);
+    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Error"));
+    QCOMPARE(recorder->boxes[0].text, QStringLiteral("Cannot delete localhost"));
     QCOMPARE(names(), (QStringList{"localhost", "LocalHost"}));
     select(2);
     manager->removeuser->click();
     QCOMPARE(names(), QStringList{"localhost"});
-    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(recorder->boxes.size(), 1);
 }
 
 void TestUserList::loadAndResetLeaveUsersAlone()
@@ -316,8 +309,8 @@ void TestUserList::duplicateCheckOnlyWhenTheNameChanged()
         editor->username->setText("  Bob  ");
         editor->userip->setText("10.0.0.1");
         editor->oksave->click();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].text, QStringLiteral("User Name and IP already in Use"));
+        QCOMPARE(recorder->boxes.size(), 1);
+        QCOMPARE(recorder->boxes[0].text, QStringLiteral("User Name and IP already in Use"));
         QCOMPARE(editor->focusWidget(), editor->username);
         QVERIFY(editor->isVisible());
         editor->userip->setText("10.0.0.4");
@@ -330,7 +323,7 @@ void TestUserList::duplicateCheckOnlyWhenTheNameChanged()
         editor->userip->setText("10.0.0.2");
         editor->oksave->click();
     });
-    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(recorder->boxes.size(), 1);
     QVERIFY(!Global::EditCancelled);
     QCOMPARE(manager->list().ListItems.Item(1).SubItems(1), QStringLiteral("10.0.0.2"));
 }
@@ -393,30 +386,30 @@ void TestUserList::failedChecksKeepTheDialogOpen()
         const QString name128(128, QLatin1Char('n'));
         editor->username->setText("   ");
         editor->oksave->click();
-        QCOMPARE(boxes.last().text,
+        QCOMPARE(recorder->boxes.last().text,
                  QStringLiteral("Invalid User Name (lenght must be between 1 and 128)"));
         QCOMPARE(editor->focusWidget(), editor->username);
         editor->username->setText(name128 + "x");
         QCOMPARE(editor->username->text(), name128); // the box's limit
         editor->userip->setText("1.2.3");
         editor->oksave->click();
-        QCOMPARE(boxes.last().text, QStringLiteral("Invalid ip address"));
+        QCOMPARE(recorder->boxes.last().text, QStringLiteral("Invalid ip address"));
         QCOMPARE(editor->focusWidget(), editor->userip);
         editor->userip->setText("1.2.3.4");
         editor->userport->setText("65536");
         editor->oksave->click();
-        QCOMPARE(boxes.last().text, QStringLiteral("Invalid port number"));
+        QCOMPARE(recorder->boxes.last().text, QStringLiteral("Invalid port number"));
         QCOMPARE(editor->focusWidget(), editor->userport);
-        QCOMPARE(boxes.size(), 3);
-        for (const Box& box : boxes)
+        QCOMPARE(recorder->boxes.size(), 3);
+        for (const Box& box : recorder->boxes)
             QCOMPARE(box.title, QStringLiteral("Error"));
         // Enter and Escape press nothing.
         QTest::keyClick(editor->userport, Qt::Key_Return);
         QTest::keyClick(editor, Qt::Key_Escape);
         QVERIFY(editor->isVisible());
-        QCOMPARE(boxes.size(), 3);
+        QCOMPARE(recorder->boxes.size(), 3);
         editor->cmdAddNetworkUser->click();
-        QCOMPARE(boxes.last().text, QStringLiteral("Unable to Browse the network"));
+        QCOMPARE(recorder->boxes.last().text, QStringLiteral("Unable to Browse the network"));
         QCOMPARE(editor->userip->text(), QStringLiteral("1.2.3.4"));
         editor->cancelsave->click();
     });
@@ -570,6 +563,30 @@ void TestUserList::positionsAreStoredOnClose()
     QVERIFY(settings.contains("Modify User StartUPY"));
     QVERIFY(settings.contains("Modify or Add StartUPX"));
     QVERIFY(settings.contains("Modify or Add StartUPY"));
+}
+
+void TestUserList::tabOrderAndNothingClipped()
+{
+    open(abcd());
+    edit(manager->moduser, [](Modify_or_add* editor) {
+        CheckTabOrder(editor, {editor->cancelsave, editor->username, editor->userip,
+                               editor->userport, editor->oksave, editor->cmdAddNetworkUser});
+        editor->cancelsave->click();
+    });
+    AtEveryFontSize([this] {
+        open(abcd());
+        CheckNothingClipped(manager.get());
+        const QHeaderView* header = manager->listuser->header();
+        for (int column = 0; column < 3; ++column)
+            QVERIFY(header->sectionSize(column) >= header->sectionSizeHint(column));
+        edit(manager->moduser, [](Modify_or_add* editor) {
+            CheckNothingClipped(editor);
+            editor->cancelsave->click();
+        });
+        NetworkPicker picker(manager.get());
+        ShowAndActivate(&picker);
+        CheckNothingClipped(&picker);
+    });
 }
 
 QTEST_MAIN(TestUserList)
