@@ -11,9 +11,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -34,22 +31,6 @@ const QString Statement = QStringLiteral(
     "Messages sent to you are shown by a message receiver listening on your reply port. "
     "When you answer one from there, Quorvane comes forward with the sender chosen and "
     "ready for your reply.");
-
-// Wide enough to show `sample` in the box's own font, frame and margins included.
-int boxWidthFor(const QLineEdit* box, const QString& sample)
-{
-    QStyleOptionFrame option;
-    option.initFrom(box);
-    option.lineWidth =
-        box->hasFrame() ? box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box) : 0;
-    const QMargins margins = box->textMargins();
-    // 4: the box's own margin on each side of the text, and room for the caret.
-    const int text =
-        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
-    return box->style()
-        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
-        .width();
-}
 
 // An envelope leaving on an arrow, drawn at `size` for a screen of `ratio` device pixels
 // per pixel.
@@ -122,13 +103,13 @@ QString VersionText(const VersionInfo& version)
     return text;
 }
 
-About::About(QWidget* parent, const VersionInfo& version) : QDialog(parent), version(version)
+About::About(QWidget* parent, const VersionInfo& version) : FormDialog(parent), version(version)
 {
     setObjectName(QStringLiteral("About"));
     setWindowTitle(QStringLiteral("Credits"));
     buildControls();
     connect(ReturnCmd, &QPushButton::clicked, this, &About::ReturnCmd_Click);
-    Form_Load();
+    load();
 }
 
 void About::buildControls()
@@ -164,8 +145,8 @@ void About::buildControls()
         drawAsLink(link);
         link->installEventFilter(this);
     }
-    website->setMinimumWidth(boxWidthFor(website, Maker::WebPage));
-    email->setMinimumWidth(boxWidthFor(email, Maker::MailAddress));
+    website->setMinimumWidth(BoxWidthFor(website, Maker::WebPage));
+    email->setMinimumWidth(BoxWidthFor(email, Maker::MailAddress));
 
     ReturnCmd = new QPushButton(QStringLiteral("Ok"), this);
     ReturnCmd->setObjectName(QStringLiteral("ReturnCmd"));
@@ -202,28 +183,11 @@ void About::Form_Load()
     appversion->setText(VersionText(version));
     layout()->activate();
     RestoreWindowPosition(this, WindowPrefix::About);
-    loaded = true;
 }
 
 void About::Form_Unload()
 {
     StoreWindowPosition(this, WindowPrefix::About);
-    loaded = false;
-}
-
-void About::showEvent(QShowEvent* event)
-{
-    // Shown again after closing: a new opening starts from the stored place.
-    if (!event->spontaneous() && !loaded)
-        Form_Load();
-    QDialog::showEvent(event);
-}
-
-void About::done(int result)
-{
-    if (loaded)
-        Form_Unload();
-    QDialog::done(result);
 }
 
 bool About::eventFilter(QObject* watched, QEvent* event)

@@ -4,7 +4,8 @@
 //
 // Run it modally from its owner: About(parent).exec().
 
-#include <QDialog>
+#include "windows/DialogSupport.h"
+
 #include <QLatin1String>
 #include <QString>
 #include <array>
@@ -35,7 +36,7 @@ VersionInfo ProgramVersion();
 // ("2.0"; revision 12 gives "2.012").
 QString VersionText(const VersionInfo& version);
 
-class About : public QDialog
+class About : public FormDialog
 {
     Q_OBJECT
 public:
@@ -51,11 +52,7 @@ public:
     QLineEdit* email = nullptr;
     QPushButton* ReturnCmd = nullptr;
 
-    // Every way out (Ok, Escape, the close box) ends here.
-    void done(int result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -63,11 +60,10 @@ private slots:
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     void email_Click();
     void website_Click();
 
     VersionInfo version;
-    bool loaded = false;
 };

@@ -14,61 +14,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString ErrorTitle = QStringLiteral("Error");
-constexpr int NoCharacter = -1;
-
-// The character code a key press types into a box, as a key filter sees it: Ctrl with a
-// key gives a control code, Backspace 8, Enter 13. Keys that type nothing (arrows, Delete,
-// function keys, and Tab and Escape, which belong to the dialog) give NoCharacter.
-int typedCharacter(const QKeyEvent* key)
-{
-    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-    switch (key->key()) {
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Escape:
-        return NoCharacter;
-    case Qt::Key_Backspace:
-        return modifiers & Qt::ControlModifier ? 127 : 8;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    default:
-        break;
-    }
-    // Ctrl+Alt is AltGr on some keyboards, which types ordinary characters.
-    const bool control = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
-    if (control)
-        return key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z ? key->key() - Qt::Key_A + 1 : 0;
-    const QString text = key->text();
-    return text.isEmpty() ? NoCharacter : text.at(0).unicode();
-}
-
-// Wide enough to show `sample` in the box's own font, frame and margins included.
-int boxWidthFor(const QLineEdit* box, const QString& sample)
-{
-    QStyleOptionFrame option;
-    option.initFrom(box);
-    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
-    const QMargins margins = box->textMargins();
-    // 4: the box's own margin on each side of the text, and room for the caret.
-    const int text =
-        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
-    return box->style()
-        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
-        .width();
-}
 
 } // namespace
 
-Identification::Identification(QWidget* parent) : QDialog(parent)
+Identification::Identification(QWidget* parent) : FormDialog(parent)
 {
     setObjectName(QStringLiteral("Identification"));
     setWindowTitle(QStringLiteral("Identification"));
@@ -79,19 +33,11 @@ Identification::Identification(QWidget* parent) : QDialog(parent)
     connect(SaveOption, &QPushButton::clicked, this, &Identification::SaveOption_Click);
     connect(ReturnCmd, &QPushButton::clicked, this, &Identification::ReturnCmd_Click);
 
-    Form_Load();
+    load();
 }
 
 void Identification::buildControls()
 {
-    auto makeButton = [this](const char* name, const QString& caption) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(QLatin1String(name));
-        // No button answers Enter typed in a box; Enter on a button presses that button.
-        button->setAutoDefault(false);
-        return button;
-    };
-
     frm[1] = new QGroupBox(QStringLiteral("User identification"), this);
     frm[1]->setObjectName(QStringLiteral("frm1"));
     lbl[1] = new QLabel(QStringLiteral("User name:"), frm[1]);
@@ -106,7 +52,7 @@ void Identification::buildControls()
     txtmyportnb->installEventFilter(this);
     // Dropped text would get past the key filter.
     txtmyportnb->setAcceptDrops(false);
-    txtmyportnb->setFixedWidth(boxWidthFor(txtmyportnb, QStringLiteral("0000000")));
+    txtmyportnb->setFixedWidth(BoxWidthFor(txtmyportnb, QStringLiteral("0000000")));
 
     auto* identity = new QVBoxLayout(frm[1]);
     identity->addWidget(lbl[1]);
@@ -115,10 +61,10 @@ void Identification::buildControls()
     identity->addWidget(lbl[2]);
     identity->addWidget(txtmyportnb, 0, Qt::AlignLeft);
 
-    ResetDefault = makeButton("ResetDefault", QStringLiteral("Reset"));
-    LoadOption = makeButton("LoadOption", QStringLiteral("Load"));
-    SaveOption = makeButton("SaveOption", QStringLiteral("Apply"));
-    ReturnCmd = makeButton("ReturnCmd", QStringLiteral("Cancel"));
+    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
+    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
+    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
+    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ResetDefault);
     buttons->addWidget(LoadOption);
@@ -144,40 +90,19 @@ void Identification::Form_Load()
     ShowCurrentIdentification();
     layout()->activate();
     RestoreWindowPosition(this, WindowPrefix::Identification);
-    loaded = true;
 }
 
 void Identification::Form_Unload()
 {
     SaveIdentification();
     StoreWindowPosition(this, WindowPrefix::Identification);
-    loaded = false;
-}
-
-void Identification::showEvent(QShowEvent* event)
-{
-    // Shown again after closing: a new opening starts from memory and the stored place.
-    if (!event->spontaneous() && !loaded)
-        Form_Load();
-    QDialog::showEvent(event);
-}
-
-void Identification::done(int result)
-{
-    if (loaded)
-        Form_Unload();
-    QDialog::done(result);
 }
 
 void Identification::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            button->click();
-            return;
-        }
-    }
-    QDialog::keyPressEvent(event);
+    // No button answers Enter typed in a box; Enter on a button presses that button.
+    if (!PressFocusedButton(this, event))
+        QDialog::keyPressEvent(event);
 }
 
 bool Identification::eventFilter(QObject* watched, QEvent* event)
@@ -190,7 +115,7 @@ bool Identification::eventFilter(QObject* watched, QEvent* event)
 // True when the key is discarded.
 bool Identification::txtmyportnb_KeyPress(const QKeyEvent* key) const
 {
-    const int code = typedCharacter(key);
+    const int code = TypedCharacter(key);
     return code != NoCharacter && code != 8 && !(code >= '0' && code <= '9');
 }
 

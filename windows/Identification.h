@@ -5,7 +5,8 @@
 //
 // Run it modally from its owner: Identification(parent).exec().
 
-#include <QDialog>
+#include "windows/DialogSupport.h"
+
 #include <array>
 
 class QGroupBox;
@@ -13,7 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class Identification : public QDialog
+class Identification : public FormDialog
 {
     Q_OBJECT
 public:
@@ -29,11 +30,7 @@ public:
     QPushButton* ResetDefault = nullptr;
     QPushButton* ReturnCmd = nullptr;
 
-    // Every way out (Apply, Cancel, Escape, the close box) ends here.
-    void done(int result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -45,11 +42,9 @@ private slots:
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     bool txtmyportnb_KeyPress(const QKeyEvent* key) const;
     void ShowCurrentIdentification();
     void ShowDefaultIdentification();
-
-    bool loaded = false;
 };

@@ -30,12 +30,12 @@ std::int32_t portValue(const QString& text)
 } // namespace
 
 ModifyUser::ModifyUser(QWidget* parent)
-    : QDialog(parent), listuser(new QTreeWidget(this)), rows(listuser)
+    : FormDialog(parent, Reopening::AsClosed), listuser(new QTreeWidget(this)), rows(listuser)
 {
     setObjectName(QStringLiteral("ModifyUser"));
     setWindowTitle(QStringLiteral("Modify User"));
     buildControls();
-    Form_Load();
+    load();
 }
 
 void ModifyUser::buildControls()
@@ -63,19 +63,13 @@ void ModifyUser::buildControls()
     auto* frame = new QVBoxLayout(Frm);
     frame->addWidget(listuser);
 
-    auto button = [this](const char* name, const char* caption) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setAutoDefault(false);
-        return b;
-    };
-    adduser = button("adduser", "Add");
-    moduser = button("moduser", "Modify");
-    removeuser = button("removeuser", "Remove");
-    LoadOption = button("LoadOption", "Load");
-    SaveOption = button("SaveOption", "Apply");
-    ResetDefault = button("ResetDefault", "Reset");
-    ReturnCmd = button("ReturnCmd", "Cancel");
+    adduser = MakeButton(this, "adduser", QStringLiteral("Add"));
+    moduser = MakeButton(this, "moduser", QStringLiteral("Modify"));
+    removeuser = MakeButton(this, "removeuser", QStringLiteral("Remove"));
+    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
+    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
+    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
+    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(Frm, 0, 0, 1, 4);
@@ -116,16 +110,6 @@ void ModifyUser::Form_Load()
 void ModifyUser::Form_Unload()
 {
     StoreWindowPosition(this, WindowPrefix::ModifyUser);
-}
-
-void ModifyUser::done(int result)
-{
-    // Apply, Cancel and the close box all end here.
-    if (!unloaded) {
-        unloaded = true;
-        Form_Unload();
-    }
-    QDialog::done(result);
 }
 
 void ModifyUser::FillUserList(const UserTable& table)

@@ -3,9 +3,8 @@
 // Remove, reordered by menu, dragging or sorting, and put into Users only by Apply.
 
 #include "app/Global.h"
+#include "windows/DialogSupport.h"
 #include "windows/ListView.h"
-
-#include <QDialog>
 
 class QGroupBox;
 class QMenu;
@@ -13,7 +12,7 @@ class QPushButton;
 class QTreeWidget;
 class QAction;
 
-class ModifyUser : public QDialog
+class ModifyUser : public FormDialog
 {
     Q_OBJECT
 public:
@@ -35,7 +34,6 @@ public:
     ListView& list() { return rows; }
 
 protected:
-    void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -51,8 +49,8 @@ private slots:
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     void FillUserList(const UserTable& table);
     void AddUserItem(const UserRecord& record);
     // Re-creates the row at `target` and selects it; returns the new row.
@@ -64,5 +62,4 @@ private:
     ListView rows;
     ListItem DragItem;
     bool NoDrag = false;
-    bool unloaded = false;
 };

@@ -64,12 +64,13 @@ bool discardCharacter(QKeyEvent* key, bool allowDot)
 
 } // namespace
 
-Modify_or_add::Modify_or_add(const UserRows& list, QWidget* parent) : QDialog(parent), list(list)
+Modify_or_add::Modify_or_add(const UserRows& list, QWidget* parent)
+    : FormDialog(parent, Reopening::AsClosed), list(list)
 {
     setObjectName(QStringLiteral("Modify_or_add"));
     setWindowTitle(QStringLiteral("User"));
     buildControls();
-    Form_Load();
+    load();
 }
 
 void Modify_or_add::buildControls()
@@ -98,17 +99,10 @@ void Modify_or_add::buildControls()
     userport->setMinimumWidth(digitWidth * 7);
     username->setMinimumWidth(digitWidth * 20);
 
-    auto button = [this](const char* name, const char* caption) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), this);
-        b->setObjectName(QString::fromLatin1(name));
-        // Neither Enter nor Escape presses a button here.
-        b->setAutoDefault(false);
-        b->setDefault(false);
-        return b;
-    };
-    cmdAddNetworkUser = button("cmdAddNetworkUser", "Add Network User");
-    oksave = button("oksave", "Save");
-    cancelsave = button("cancelsave", "Cancel");
+    // Neither Enter nor Escape presses a button here: none is the default, none becomes it.
+    cmdAddNetworkUser = MakeButton(this, "cmdAddNetworkUser", QStringLiteral("Add Network User"));
+    oksave = MakeButton(this, "oksave", QStringLiteral("Save"));
+    cancelsave = MakeButton(this, "cancelsave", QStringLiteral("Cancel"));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(lbl[0], 0, 0);
@@ -155,15 +149,6 @@ void Modify_or_add::Form_Load()
 void Modify_or_add::Form_Unload()
 {
     StoreWindowPosition(this, WindowPrefix::ModifyOrAdd);
-}
-
-void Modify_or_add::done(int result)
-{
-    if (!unloaded) {
-        unloaded = true;
-        Form_Unload();
-    }
-    QDialog::done(result);
 }
 
 void Modify_or_add::keyPressEvent(QKeyEvent* event)

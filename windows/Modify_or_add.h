@@ -2,14 +2,14 @@
 // "User": edits one correspondent handed over in EditedUser; the outcome goes back through
 // EditedUser and EditCancelled.
 
-#include <QDialog>
+#include "windows/DialogSupport.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class UserRows;
 
-class Modify_or_add : public QDialog
+class Modify_or_add : public FormDialog
 {
     Q_OBJECT
 public:
@@ -25,7 +25,6 @@ public:
     QPushButton* cancelsave = nullptr;
 
 protected:
-    void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -36,8 +35,8 @@ private slots:
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     // True when the key was dealt with (and must not reach the box).
     bool userip_KeyPress(QKeyEvent* key);
     bool userport_KeyPress(QKeyEvent* key);
@@ -46,5 +45,4 @@ private:
 
     const UserRows& list;
     QString openedName;
-    bool unloaded = false;
 };

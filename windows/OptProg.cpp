@@ -16,66 +16,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString ErrorTitle = QStringLiteral("Error");
-constexpr int NoCharacter = -1;
-
-// The character code a key press types into a box, as a key filter sees it: Ctrl with a
-// key gives a control code, Backspace 8, Enter 13. Keys that type nothing (arrows, Delete,
-// function keys, and Tab and Escape, which belong to the dialog) give NoCharacter.
-int typedCharacter(const QKeyEvent* key)
-{
-    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-    switch (key->key()) {
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Escape:
-        return NoCharacter;
-    case Qt::Key_Backspace:
-        return modifiers & Qt::ControlModifier ? 127 : 8;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    default:
-        break;
-    }
-    // Ctrl+Alt is AltGr on some keyboards, which types ordinary characters.
-    const bool control = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
-    if (control)
-        return key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z ? key->key() - Qt::Key_A + 1 : 0;
-    const QString text = key->text();
-    return text.isEmpty() ? NoCharacter : text.at(0).unicode();
-}
 
 bool isDigit(int code)
 {
     return code >= '0' && code <= '9';
 }
 
-// Wide enough to show `sample` in the box's own font, frame and margins included.
-int boxWidthFor(const QLineEdit* box, const QString& sample)
-{
-    QStyleOptionFrame option;
-    option.initFrom(box);
-    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
-    const QMargins margins = box->textMargins();
-    // 4: the box's own margin on each side of the text, and room for the caret.
-    const int text =
-        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
-    return box->style()
-        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
-        .width();
-}
-
 } // namespace
 
-OptProg::OptProg(QWidget* parent) : QDialog(parent)
+OptProg::OptProg(QWidget* parent) : FormDialog(parent)
 {
     setObjectName(QStringLiteral("OptProg"));
     setWindowTitle(QStringLiteral("Options"));
@@ -86,19 +40,11 @@ OptProg::OptProg(QWidget* parent) : QDialog(parent)
     connect(SaveOption, &QPushButton::clicked, this, &OptProg::SaveOption_Click);
     connect(ReturnCmd, &QPushButton::clicked, this, &OptProg::ReturnCmd_Click);
 
-    Form_Load();
+    load();
 }
 
 void OptProg::buildControls()
 {
-    auto makeButton = [this](const char* name, const QString& caption) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(QLatin1String(name));
-        // No button answers Enter typed in a box; Enter on a button presses that button.
-        button->setAutoDefault(false);
-        return button;
-    };
-
     Frm[1] = new QGroupBox(QStringLiteral("Network option"), this);
     Frm[1]->setObjectName(QStringLiteral("Frm1"));
     lbl[1] = new QLabel(QStringLiteral("Default port :"), Frm[1]);
@@ -116,8 +62,8 @@ void OptProg::buildControls()
         // Dropped text would get past the key filters.
         box->setAcceptDrops(false);
     }
-    Portnb->setFixedWidth(boxWidthFor(Portnb, QStringLiteral("00000")));
-    ipnumber->setFixedWidth(boxWidthFor(ipnumber, QStringLiteral("000.000.000.000")));
+    Portnb->setFixedWidth(BoxWidthFor(Portnb, QStringLiteral("00000")));
+    ipnumber->setFixedWidth(BoxWidthFor(ipnumber, QStringLiteral("000.000.000.000")));
 
     auto* network = new QGridLayout(Frm[1]);
     network->addWidget(lbl[1], 0, 0);
@@ -136,10 +82,10 @@ void OptProg::buildControls()
     miscellaneous->addWidget(Popupsend);
     miscellaneous->addWidget(chkminimizedsend);
 
-    ResetDefault = makeButton("ResetDefault", QStringLiteral("Reset"));
-    LoadOption = makeButton("LoadOption", QStringLiteral("Load"));
-    SaveOption = makeButton("SaveOption", QStringLiteral("Apply"));
-    ReturnCmd = makeButton("ReturnCmd", QStringLiteral("Cancel"));
+    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
+    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
+    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
+    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ResetDefault);
     buttons->addWidget(LoadOption);
@@ -167,40 +113,19 @@ void OptProg::Form_Load()
     ShowCurrentOptions();
     layout()->activate();
     RestoreWindowPosition(this, WindowPrefix::OptProg);
-    loaded = true;
 }
 
 void OptProg::Form_Unload()
 {
     SaveOptions();
     StoreWindowPosition(this, WindowPrefix::OptProg);
-    loaded = false;
-}
-
-void OptProg::showEvent(QShowEvent* event)
-{
-    // Shown again after closing: a new opening starts from memory and the stored place.
-    if (!event->spontaneous() && !loaded)
-        Form_Load();
-    QDialog::showEvent(event);
-}
-
-void OptProg::done(int result)
-{
-    if (loaded)
-        Form_Unload();
-    QDialog::done(result);
 }
 
 void OptProg::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            button->click();
-            return;
-        }
-    }
-    QDialog::keyPressEvent(event);
+    // No button answers Enter typed in a box; Enter on a button presses that button.
+    if (!PressFocusedButton(this, event))
+        QDialog::keyPressEvent(event);
 }
 
 bool OptProg::eventFilter(QObject* watched, QEvent* event)
@@ -218,13 +143,13 @@ bool OptProg::eventFilter(QObject* watched, QEvent* event)
 // True when the key is discarded.
 bool OptProg::Portnb_KeyPress(const QKeyEvent* key) const
 {
-    const int code = typedCharacter(key);
+    const int code = TypedCharacter(key);
     return code != NoCharacter && code != 8 && !isDigit(code);
 }
 
 bool OptProg::ipnumber_KeyPress(const QKeyEvent* key) const
 {
-    const int code = typedCharacter(key);
+    const int code = TypedCharacter(key);
     return code != NoCharacter && code != 8 && code != '.' && !isDigit(code);
 }
 

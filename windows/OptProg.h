@@ -5,7 +5,8 @@
 //
 // Run it modally from its owner: OptProg(parent).exec().
 
-#include <QDialog>
+#include "windows/DialogSupport.h"
+
 #include <array>
 
 class QCheckBox;
@@ -14,7 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class OptProg : public QDialog
+class OptProg : public FormDialog
 {
     Q_OBJECT
 public:
@@ -32,11 +33,7 @@ public:
     std::array<QLabel*, 3> lbl{};
     QCheckBox* chkminimizedsend = nullptr;
 
-    // Every way out (Apply, Cancel, Escape, the close box) ends here.
-    void done(int result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -48,12 +45,10 @@ private slots:
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     bool Portnb_KeyPress(const QKeyEvent* key) const;
     bool ipnumber_KeyPress(const QKeyEvent* key) const;
     void ShowCurrentOptions();
     void ShowDefaultOptions();
-
-    bool loaded = false;
 };

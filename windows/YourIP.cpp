@@ -8,9 +8,6 @@
 #include <QLineEdit>
 #include <QNetworkInterface>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 #include <optional>
 
@@ -35,30 +32,15 @@ std::optional<QString> LocalIP()
     return std::nullopt;
 }
 
-// Wide enough to show `sample` in the box's own font, frame and margins included.
-int boxWidthFor(const QLineEdit* box, const QString& sample)
-{
-    QStyleOptionFrame option;
-    option.initFrom(box);
-    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
-    const QMargins margins = box->textMargins();
-    // 4: the box's own margin on each side of the text, and room for the caret.
-    const int text =
-        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
-    return box->style()
-        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
-        .width();
-}
-
 } // namespace
 
-YourIP::YourIP(QWidget* parent) : QDialog(parent)
+YourIP::YourIP(QWidget* parent) : FormDialog(parent)
 {
     setObjectName(QStringLiteral("YourIP"));
     setWindowTitle(QStringLiteral("Your IP is..."));
     buildControls();
     connect(returncmd, &QPushButton::clicked, this, &YourIP::ReturnCmd_Click);
-    Form_Load();
+    load();
 }
 
 void YourIP::buildControls()
@@ -68,7 +50,7 @@ void YourIP::buildControls()
     youripnumber = new QLineEdit(frm);
     youripnumber->setObjectName(QStringLiteral("youripnumber"));
     youripnumber->setReadOnly(true);
-    youripnumber->setMinimumWidth(boxWidthFor(youripnumber, QStringLiteral("000.000.000.000")));
+    youripnumber->setMinimumWidth(BoxWidthFor(youripnumber, QStringLiteral("000.000.000.000")));
     returncmd = new QPushButton(QStringLiteral("Ok"), frm);
     returncmd->setObjectName(QStringLiteral("returncmd"));
     // Enter closes the window wherever the focus is.
@@ -93,28 +75,11 @@ void YourIP::Form_Load()
     RestoreWindowPosition(this, WindowPrefix::YourIP);
     youripnumber->setText(LocalIP().value_or(QStringLiteral("127.0.0.1")));
     youripnumber->selectAll();
-    loaded = true;
 }
 
 void YourIP::Form_Unload()
 {
     StoreWindowPosition(this, WindowPrefix::YourIP);
-    loaded = false;
-}
-
-void YourIP::showEvent(QShowEvent* event)
-{
-    // Shown again after closing: a new opening reads the address and the place afresh.
-    if (!event->spontaneous() && !loaded)
-        Form_Load();
-    QDialog::showEvent(event);
-}
-
-void YourIP::done(int result)
-{
-    if (loaded)
-        Form_Unload();
-    QDialog::done(result);
 }
 
 void YourIP::ReturnCmd_Click()

@@ -3,13 +3,13 @@
 //
 // Run it modally from its owner: YourIP(parent).exec().
 
-#include <QDialog>
+#include "windows/DialogSupport.h"
 
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-class YourIP : public QDialog
+class YourIP : public FormDialog
 {
     Q_OBJECT
 public:
@@ -19,19 +19,11 @@ public:
     QLineEdit* youripnumber = nullptr;
     QPushButton* returncmd = nullptr;
 
-    // Every way out (Ok, Escape, the close box) ends here.
-    void done(int result) override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private slots:
     void ReturnCmd_Click();
 
 private:
     void buildControls();
-    void Form_Load();
-    void Form_Unload();
-
-    bool loaded = false;
+    void Form_Load() override;
+    void Form_Unload() override;
 };

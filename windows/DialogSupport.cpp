@@ -1,0 +1,93 @@
+#include "windows/DialogSupport.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+FormDialog::FormDialog(QWidget* parent, Reopening reopening) : QDialog(parent), reopening(reopening)
+{
+}
+
+void FormDialog::load()
+{
+    Form_Load();
+    loaded = true;
+}
+
+void FormDialog::showEvent(QShowEvent* event)
+{
+    // Shown again after closing: the new opening loads the window afresh.
+    if (reopening == Reopening::Afresh && !event->spontaneous() && !loaded)
+        load();
+    QDialog::showEvent(event);
+}
+
+void FormDialog::done(int result)
+{
+    if (loaded) {
+        loaded = false;
+        Form_Unload();
+    }
+    QDialog::done(result);
+}
+
+int TypedCharacter(const QKeyEvent* key)
+{
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+        return NoCharacter;
+    case Qt::Key_Backspace:
+        return modifiers & Qt::ControlModifier ? 127 : 8;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    default:
+        break;
+    }
+    // Ctrl+Alt is AltGr on some keyboards, which types ordinary characters.
+    const bool control = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
+    if (control)
+        return key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z ? key->key() - Qt::Key_A + 1 : 0;
+    const QString text = key->text();
+    return text.isEmpty() ? NoCharacter : text.at(0).unicode();
+}
+
+int BoxWidthFor(const QLineEdit* box, const QString& sample)
+{
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth =
+        box->hasFrame() ? box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box) : 0;
+    const QMargins margins = box->textMargins();
+    // 4: the box's own margin on each side of the text, and room for the caret.
+    const int text =
+        box->fontMetrics().horizontalAdvance(sample) + margins.left() + margins.right() + 4 + 1;
+    return box->style()
+        ->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(text, box->sizeHint().height()), box)
+        .width();
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* objectName, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(objectName));
+    button->setAutoDefault(false);
+    return button;
+}
+
+bool PressFocusedButton(const QWidget* window, const QKeyEvent* key)
+{
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    auto* button = qobject_cast<QPushButton*>(window->focusWidget());
+    if (!button)
+        return false;
+    button->click();
+    return true;
+}

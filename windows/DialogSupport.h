@@ -1,0 +1,61 @@
+#pragma once
+// What the dialog windows have in common: opening and closing through Form_Load and
+// Form_Unload, how wide a box must be for its text, their buttons, and how their key
+// filters read a key press.
+
+#include <QDialog>
+
+class QKeyEvent;
+class QLineEdit;
+class QPushButton;
+class QShowEvent;
+
+// A dialog whose Form_Load runs when it opens and whose Form_Unload runs once when it
+// closes, however it is closed.
+class FormDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    // Every way out (the window's buttons, Escape, the close box) ends here.
+    void done(int result) override;
+
+protected:
+    // What showing the same object again after it was closed does: open it afresh
+    // (Form_Load again, and Form_Unload at the next close), or leave it as it was closed.
+    enum class Reopening { Afresh, AsClosed };
+
+    explicit FormDialog(QWidget* parent, Reopening reopening = Reopening::Afresh);
+
+    // Runs Form_Load. Each window calls it at the end of its own constructor, once its
+    // controls exist: this constructor runs too early to reach the window's Form_Load.
+    void load();
+    virtual void Form_Load() = 0;
+    virtual void Form_Unload() = 0;
+
+    void showEvent(QShowEvent* event) override;
+
+private:
+    const Reopening reopening;
+    bool loaded = false;
+};
+
+// What TypedCharacter gives for a key that types nothing.
+inline constexpr int NoCharacter = -1;
+
+// The character code a key press types into a box, as a key filter sees it: Ctrl with a
+// key gives a control code (Ctrl+A to Ctrl+Z 1 to 26), Backspace 8, Enter 13. Keys that
+// type nothing (arrows, Delete, function keys, and Tab and Escape, which belong to the
+// dialog) give NoCharacter.
+int TypedCharacter(const QKeyEvent* key);
+
+// Wide enough to show `sample` in the box's own font, frame and margins included (a box
+// drawn without a frame counts none).
+int BoxWidthFor(const QLineEdit* box, const QString& sample);
+
+// A named button of `parent` with autoDefault off: taking the focus does not make it the
+// button that Enter typed elsewhere in the window presses.
+QPushButton* MakeButton(QWidget* parent, const char* objectName, const QString& caption);
+
+// Enter (either key) on a focused push button presses it; true when it did. Lets a window
+// without a default button still answer Enter on its buttons.
+bool PressFocusedButton(const QWidget* window, const QKeyEvent* key);
