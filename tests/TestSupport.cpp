@@ -4,11 +4,39 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <cstdlib>
+
+namespace {
+
+// The program's instance lock lives in its runtime folder until the process ends, after
+// the fixtures are gone; the folder is removed only then.
+QStringList& foldersToRemoveAtExit()
+{
+    static QStringList folders;
+    return folders;
+}
+
+void removeFoldersAtExit()
+{
+    for (const QString& folder : foldersToRemoveAtExit())
+        QDir(folder).removeRecursively();
+}
+
+} // namespace
 
 PrivateFolders::PrivateFolders()
 {
     QFile::setPermissions(runtimeDir.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void PrivateFolders::keepRuntimeUntilExit()
+{
+    runtimeDir.setAutoRemove(false);
+    // Registered before the lock exists, so it runs after the lock is released.
+    if (foldersToRemoveAtExit().isEmpty())
+        std::atexit(removeFoldersAtExit);
+    foldersToRemoveAtExit().append(runtimeDir.path());
 }
 
 QProcessEnvironment PrivateFolders::environment() const
@@ -21,6 +49,7 @@ QProcessEnvironment PrivateFolders::environment() const
 
 TestFolders::TestFolders()
 {
+    keepRuntimeUntilExit();
     qputenv("XDG_CONFIG_HOME", config().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", runtime().toLocal8Bit());
 }

@@ -18,6 +18,9 @@ public:
     // for a copy of the program started as its own process.
     QProcessEnvironment environment() const;
 
+protected:
+    void keepRuntimeUntilExit();
+
 private:
     QTemporaryDir configDir;
     QTemporaryDir runtimeDir;
