@@ -85,8 +85,6 @@ private slots:
     void aboutLinksLookLikeLinks();
 
     void windowsReopenWhereTheyWereClosed();
-    void windowsRunModally();
-    void nothingClippedAtLargeFonts_data();
     void nothingClippedAtLargeFonts();
 
 private:
@@ -301,84 +299,27 @@ void TestAbout::windowsReopenWhereTheyWereClosed()
     check([] { return std::make_unique<About>(); }, "About ");
 }
 
-void TestAbout::windowsRunModally()
-{
-    QWidget owner;
-    ShowAndActivate(&owner);
-    QStringList seen;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* yourIp = qobject_cast<YourIP*>(modal)) {
-            seen << yourIp->windowTitle();
-            QTest::mouseClick(yourIp->returncmd, Qt::LeftButton);
-        } else if (auto* about = qobject_cast<About*>(modal)) {
-            seen << about->windowTitle();
-            QVERIFY(about->close());
-        }
-    });
-    answer.start(10);
-    {
-        YourIP yourIp(&owner);
-        QCOMPARE(yourIp.exec(), int(QDialog::Accepted));
-        QCOMPARE(yourIp.parentWidget(), &owner);
-    }
-    {
-        About about(&owner);
-        QCOMPARE(about.exec(), int(QDialog::Rejected));
-    }
-    answer.stop();
-    QCOMPARE(seen, (QStringList{"Your IP is...", "Credits"}));
-    const QMap<QString, QString> settings = settingsSection();
-    QVERIFY(settings.contains("Your IP StartUPX"));
-    QVERIFY(settings.contains("About StartUPY"));
-}
-
-void TestAbout::nothingClippedAtLargeFonts_data()
-{
-    QTest::addColumn<int>("pointSize");
-    QTest::newRow("usual") << 0;
-    QTest::newRow("large") << 20;
-}
-
 void TestAbout::nothingClippedAtLargeFonts()
 {
-    QFETCH(int, pointSize);
-    const QFont usual = QApplication::font();
-    QFont font = usual;
-    if (pointSize > 0)
-        font.setPointSize(pointSize);
-    QApplication::setFont(font);
     {
+        // The long texts wrap: at the usual font the window fits on a small screen.
         About about;
         ShowAndActivate(&about);
-        // The long texts wrap: at the usual font the window fits on a small screen.
-        if (pointSize == 0)
-            QVERIFY(about.width() <= 640 && about.height() <= 480);
-        for (QLabel* label : about.findChildren<QLabel*>()) {
-            if (label->wordWrap())
-                QVERIFY2(label->height() >= label->heightForWidth(label->width()),
-                         qPrintable(label->objectName()));
-            else
-                QVERIFY2(label->size().expandedTo(label->sizeHint()) == label->size(),
-                         qPrintable(label->objectName()));
-        }
-        QVERIFY(about.ReturnCmd->width() >= about.ReturnCmd->sizeHint().width());
+        QVERIFY(about.width() <= 640 && about.height() <= 480);
+    }
+    AtEveryFontSize([] {
+        About about;
+        ShowAndActivate(&about);
+        CheckNothingClipped(&about);
         for (QLineEdit* link : {about.website, about.email})
             QVERIFY2(link->width() > link->fontMetrics().horizontalAdvance(link->text()),
                      qPrintable(link->text()));
-        about.reject();
-
         YourIP yourIp;
         ShowAndActivate(&yourIp);
-        const QFontMetrics metrics = yourIp.youripnumber->fontMetrics();
+        CheckNothingClipped(&yourIp);
         QVERIFY(yourIp.youripnumber->width() >
-                metrics.horizontalAdvance(QStringLiteral("255.255.255.255")));
-        QVERIFY(yourIp.returncmd->width() >= yourIp.returncmd->sizeHint().width());
-        QVERIFY(yourIp.frm->width() >= yourIp.frm->minimumSizeHint().width());
-        yourIp.reject();
-    }
-    QApplication::setFont(usual);
+                yourIp.youripnumber->fontMetrics().horizontalAdvance("255.255.255.255"));
+    });
 }
 
 QTEST_MAIN(TestAbout)

@@ -61,8 +61,6 @@ private slots:
     void identificationFirstCloseCreatesTheSection();
 
     void windowsReopenWhereTheyWereClosed();
-    void windowsRunModally();
-    void nothingClippedAtLargeFonts_data();
     void nothingClippedAtLargeFonts();
 
 private:
@@ -505,77 +503,21 @@ void TestOptions::windowsReopenWhereTheyWereClosed()
     check([] { return std::make_unique<Identification>(); }, "Identification ");
 }
 
-void TestOptions::windowsRunModally()
-{
-    // Opened as the main window opens them: owned, modal, and exec() returns once the
-    // window is done, having written the store.
-    QWidget owner;
-    ShowAndActivate(&owner);
-    QStringList seen;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* options = qobject_cast<OptProg*>(modal)) {
-            seen << options->windowTitle();
-            QCOMPARE(QApplication::activeWindow(), options);
-            Retype(options->Portnb, "2020");
-            QTest::mouseClick(options->SaveOption, Qt::LeftButton);
-        } else if (auto* identification = qobject_cast<Identification*>(modal)) {
-            seen << identification->windowTitle();
-            QVERIFY(identification->close());
-        }
-    });
-    answer.start(10);
-    {
-        OptProg options(&owner);
-        QCOMPARE(options.exec(), int(QDialog::Accepted));
-        QCOMPARE(options.parentWidget(), &owner);
-    }
-    {
-        Identification identification(&owner);
-        QCOMPARE(identification.exec(), int(QDialog::Rejected));
-    }
-    answer.stop();
-    QCOMPARE(seen, (QStringList{"Options", "Identification"}));
-    QCOMPARE(Global::DefaultPort, 2020);
-    QCOMPARE(section("Settings").value("DefaultPort"), QStringLiteral("2020"));
-    QCOMPARE(section("Identification").value("MyUsername"), QStringLiteral("Kim"));
-}
-
-void TestOptions::nothingClippedAtLargeFonts_data()
-{
-    QTest::addColumn<int>("pointSize");
-    QTest::newRow("usual") << 0;
-    QTest::newRow("large") << 20;
-    QTest::newRow("very large") << 32;
-}
-
 void TestOptions::nothingClippedAtLargeFonts()
 {
-    QFETCH(int, pointSize);
-    const QFont usual = QApplication::font();
-    QFont font = usual;
-    if (pointSize > 0)
-        font.setPointSize(pointSize);
-    QApplication::setFont(font);
-    {
+    AtEveryFontSize([] {
         OptProg options;
         ShowAndActivate(&options);
         CheckNothingClipped(&options);
         // The boxes show their longest contents whole.
         const QFontMetrics metrics = options.ipnumber->fontMetrics();
-        QVERIFY(options.ipnumber->width() >
-                metrics.horizontalAdvance(QStringLiteral("255.255.255.255")));
-        QVERIFY(options.Portnb->width() > metrics.horizontalAdvance(QStringLiteral("65535")));
-        options.reject();
+        QVERIFY(options.ipnumber->width() > metrics.horizontalAdvance("255.255.255.255"));
+        QVERIFY(options.Portnb->width() > metrics.horizontalAdvance("65535"));
         Identification identification;
         ShowAndActivate(&identification);
         CheckNothingClipped(&identification);
-        QVERIFY(identification.txtmyportnb->width() >
-                metrics.horizontalAdvance(QStringLiteral("65535")));
-        identification.reject();
-    }
-    QApplication::setFont(usual);
+        QVERIFY(identification.txtmyportnb->width() > metrics.horizontalAdvance("65535"));
+    });
 }
 
 QTEST_MAIN(TestOptions)
