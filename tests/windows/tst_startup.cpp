@@ -4,6 +4,7 @@
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "platform/ReplyChannel.h"
+#include "platform/SetActiveWnd.h"
 #include "windows/SendForm.h"
 #include "windows/WindowPlacement.h"
 
@@ -37,6 +38,7 @@ private slots:
     void firstAndSecondStartOnAnEmptyStore();
     void secondCopyRaisesTheFirstAndEnds();
     void copiesStartedTogetherLeaveOne();
+    void findWindowByCaptionMatchesExactly();
 
 private:
     TestFolders folders;
@@ -147,6 +149,20 @@ void TestStartup::copiesStartedTogetherLeaveOne()
         survivor->kill();
         QVERIFY(survivor->waitForFinished(5000));
     }
+}
+
+void TestStartup::findWindowByCaptionMatchesExactly()
+{
+    SendForm form;
+    QVERIFY(form.Form_Load());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(FindWindowByCaption("Send Message").window, form.windowHandle());
+    // The copy that serves the channel never asks itself, so a miss is simply null.
+    QVERIFY(FindWindowByCaption("Send message").isNull());
+    QVERIFY(FindWindowByCaption("Send Message ").isNull());
+    ForceForeground(WindowHandle());
+    form.Form_Unload();
 }
 
 QTEST_MAIN(TestStartup)
