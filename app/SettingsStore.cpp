@@ -70,13 +70,53 @@ QString groupKey(const QString& section, const QString& key)
 
 } // namespace
 
-SettingsStore::SettingsStore(const QString& application)
-    : settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                           application, application))
+namespace {
+
+// The view shared by the store objects of the open session, if any.
+struct SharedView
 {
+    QString application;
+    std::unique_ptr<QSettings> settings;
+};
+
+SharedView& sharedView()
+{
+    static SharedView view;
+    return view;
 }
 
-SettingsStore::~SettingsStore() = default; // QSettings writes pending changes here
+std::unique_ptr<QSettings> openStore(const QString& application)
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, application,
+                                       application);
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(const QString& application)
+{
+    SharedView& view = sharedView();
+    if (view.settings && view.application == application) {
+        settings = view.settings.get();
+    } else {
+        owned = openStore(application);
+        settings = owned.get();
+    }
+}
+
+SettingsStore::~SettingsStore() = default; // an owned QSettings writes pending changes here
+
+StoreSession::StoreSession(const QString& application)
+{
+    SharedView& view = sharedView();
+    view.application = application;
+    view.settings = openStore(application);
+}
+
+StoreSession::~StoreSession()
+{
+    sharedView().settings.reset(); // writes the session's changes
+}
 
 QString SettingsStore::readText(const QString& path) const
 {

@@ -4,6 +4,8 @@
 //
 // Each store object reads the store afresh when it is made and makes its writes durable
 // when it is destroyed, so one object per load or save keeps the file in step with memory.
+// Inside a StoreSession the store objects share one view instead, and the file is written
+// once, when the session ends.
 
 #include <QHash>
 #include <QList>
@@ -35,9 +37,22 @@ public:
     SettingPairs GetAllSettings(const QString& section) const;
 
 private:
+    friend class StoreSession;
     QString readText(const QString& path) const;
 
-    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<QSettings> owned;
+    QSettings* settings;
     // The file as written, read once and only when a value needs it.
     mutable std::optional<RawIni> rawIni;
+};
+
+// Groups the loads and saves of a sequence such as start-up, which writes the store several
+// times, into one write at its end. Sessions do not nest.
+class StoreSession
+{
+public:
+    explicit StoreSession(const QString& application);
+    ~StoreSession();
+    StoreSession(const StoreSession&) = delete;
+    StoreSession& operator=(const StoreSession&) = delete;
 };

@@ -2,6 +2,7 @@
 
 #include "app/Global.h"
 #include "app/Settings.h"
+#include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "app/UserStore.h"
 #include "messaging/ReceiveString.h"
@@ -160,6 +161,8 @@ bool SendForm::Form_Load()
     }
     InstanceChannel().setProc(MainWindowProc([this] { return windowHandle(); }));
 
+    // Start-up reads the store and writes it back several times; write the file once.
+    const StoreSession session(StoreKeys::Application);
     Global::BuildDefaultUsers();
     LoadSettings(recipients);
 
@@ -195,6 +198,7 @@ void SendForm::Form_Unload()
     if (!loaded)
         return;
     loaded = false;
+    const StoreSession session(StoreKeys::Application);
     SaveUsers();
     StoreWindowPosition(this, WindowPrefix::SendForm);
     UnhookWindow();

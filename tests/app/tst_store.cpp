@@ -63,6 +63,7 @@ private slots:
     void init();
 
     void storeOperations();
+    void sessionWritesOnceAtItsEnd();
     void emptyStoreGivesDefaults();
     void storedOptionsAreRead_data();
     void storedOptionsAreRead();
@@ -115,6 +116,29 @@ void TestStore::storeOperations()
     store.DeleteSetting("T");
     QCOMPARE(store.GetAllSettings("T"), SettingPairs());
     QCOMPARE(store.GetSetting("S", "a", ""), QStringLiteral("replaced"));
+}
+
+void TestStore::sessionWritesOnceAtItsEnd()
+{
+    {
+        const StoreSession session(StoreKeys::Application);
+        Global::MyUsername = QStringLiteral("Ann");
+        SaveIdentification();
+        SaveOptions();
+        QVERIFY(ReadStoreBytes().isEmpty());
+        // Within the session every load sees what was saved.
+        Global::MyUsername.clear();
+        LinesList list;
+        LoadSettings(list);
+        QCOMPARE(Global::MyUsername, QStringLiteral("Ann"));
+    }
+    const IniSections store = ReadStoreSections();
+    QCOMPARE(store.value("Identification").value("MyUsername"), QStringLiteral("Ann"));
+    QCOMPARE(store.value("Settings").value("DefaultPort"), QStringLiteral("505"));
+    QCOMPARE(store.value("Users").keys(), QStringList{"TestUsers"});
+    // Afterwards each store object writes at once again.
+    SaveWindowPosition(WindowPrefix::About, 1, 2);
+    QCOMPARE(ReadStoreSections().value("Settings").value("About StartUPX"), QStringLiteral("1"));
 }
 
 void TestStore::emptyStoreGivesDefaults()
