@@ -258,10 +258,11 @@ void ReceiverWindow::addMessage(const IncomingRecord& incoming)
     const bool followNewest = messageList->selectedItems().isEmpty() ||
                               messageList->selectedItems().first() == previousNewest;
 
-    entries.append({incoming, ParseMessageRecord(incoming.bytes)});
-    const Entry& entry = entries.last();
+    const qint64 number = nextEntry++;
+    const Entry& entry =
+        entries.emplace(number, Entry{incoming, ParseMessageRecord(incoming.bytes)}).first->second;
     auto* item = new QTreeWidgetItem;
-    item->setData(0, EntryRole, entries.size() - 1);
+    item->setData(0, EntryRole, number);
     item->setText(TimeColumn, incoming.received.toString(QStringLiteral("HH:mm:ss")));
     item->setText(AddressColumn, addressText(incoming.peer));
     if (entry.record) {
@@ -285,6 +286,11 @@ void ReceiverWindow::addMessage(const IncomingRecord& incoming)
     messageList->insertTopLevelItem(0, item);
     if (followNewest)
         messageList->setCurrentItem(item);
+    while (static_cast<int>(entries.size()) > maxKept) {
+        // The oldest message is the last row.
+        delete messageList->takeTopLevelItem(messageList->topLevelItemCount() - 1);
+        entries.erase(entries.begin());
+    }
 
     if (tray) {
         tray->showMessage(QStringLiteral("Message from %1").arg(item->text(NameColumn)),
@@ -315,7 +321,8 @@ const ReceiverWindow::Entry* ReceiverWindow::selectedEntry() const
     const QTreeWidgetItem* item = messageList->selectedItems().value(0);
     if (!item)
         return nullptr;
-    return &entries[item->data(0, EntryRole).toInt()];
+    const auto found = entries.find(item->data(0, EntryRole).toLongLong());
+    return found == entries.end() ? nullptr : &found->second;
 }
 
 void ReceiverWindow::showSelected()

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <map>
 #include <optional>
 
 class QLabel;
@@ -30,6 +31,9 @@ public:
     bool startListening();
 
     MessageServer& server() { return *messages; }
+    // How many messages the list keeps; the oldest go first. Bounds the memory a flood of
+    // senders can take.
+    void setMaxKeptMessages(int count) { maxKept = count; }
     ReplyRequester& requester() { return *replies; }
 
     // Whether messages can arrive, and the reply port with the button that saves a new one.
@@ -70,5 +74,8 @@ private:
     MessageServer* messages;
     ReplyRequester* replies;
     QSystemTrayIcon* tray = nullptr;
-    QList<Entry> entries;
+    // By arrival number, so that dropping the oldest leaves the others where they are.
+    std::map<qint64, Entry> entries;
+    qint64 nextEntry = 0;
+    int maxKept = 1000;
 };

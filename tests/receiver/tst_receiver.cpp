@@ -140,6 +140,7 @@ private slots:
     void oversizeRecordIsCut();
     void quietConnectionsAreClosed();
     void burstOfConnectionsIsCapped();
+    void oldestMessagesMakeRoom();
     void portProblemsAreExplained();
     void privilegedPortOffersAnotherPort();
     void windowFitsItsText();
@@ -484,6 +485,24 @@ void TestReceiver::burstOfConnectionsIsCapped()
     QTRY_COMPARE(shown(), MessageServer::MaxConnections);
     QCOMPARE(receiver->server().connectionCount(), 0);
     receivesNormalRecord();
+}
+
+void TestReceiver::oldestMessagesMakeRoom()
+{
+    receiver->setMaxKeptMessages(3);
+    for (int i = 1; i <= 5; ++i) {
+        auto sender = startSender(port, record("Ann", "505", QByteArray::number(i)));
+        QTRY_VERIFY(shown() > 0 &&
+                    newest()->text(ReceiverWindow::TextColumn) == QString::number(i));
+    }
+    QCOMPARE(shown(), 3);
+    receiver->messageList->setCurrentItem(receiver->messageList->topLevelItem(2));
+    QCOMPARE(receiver->messageText->toPlainText(), QStringLiteral("3"));
+    // A new message pushes out the oldest, even when it is the one selected.
+    auto sender = startSender(port, record("Ann", "505", "6"));
+    QTRY_COMPARE(newest()->text(ReceiverWindow::TextColumn), QStringLiteral("6"));
+    QCOMPARE(shown(), 3);
+    QCOMPARE(newest()->text(ReceiverWindow::TextColumn), QStringLiteral("6"));
 }
 
 void TestReceiver::portProblemsAreExplained()
