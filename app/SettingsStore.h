@@ -37,7 +37,6 @@ public:
     SettingPairs GetAllSettings(const QString& section) const;
 
 private:
-    friend class StoreSession;
     QString readText(const QString& path) const;
 
     std::unique_ptr<QSettings> owned;

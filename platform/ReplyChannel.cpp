@@ -129,7 +129,6 @@ void ReplyChannelServer::handleFrames(Connection* raw)
         connection->idle.stop();
 
         const std::uint32_t result = proc ? proc(message, dwData, data) : 0;
-        emit frameHandled(message, result);
         if (!connection)
             return;
         if (connection->socket->state() == QLocalSocket::ConnectedState)

@@ -50,9 +50,6 @@ public:
     // first frame) before it is dropped.
     void setIdleTimeout(int milliseconds);
 
-signals:
-    void frameHandled(std::uint32_t message, std::uint32_t result);
-
 private:
     class Connection;
     void acceptConnections();

@@ -46,7 +46,6 @@ public:
     ListItem Add(int index, const QString& text);
     int Count() const;
     ListItem Item(int index) const;
-    ListItem operator()(int index) const { return Item(index); }
     // Removes the row at `index`; the rows behind it move one place up.
     void Remove(int index);
 
@@ -59,7 +58,6 @@ class ListView : public UserRows
 public:
     explicit ListView(QTreeWidget* tree);
 
-    QTreeWidget* widget() const { return tree; }
     ListItemCollection ListItems;
 
     ListItem SelectedItem() const;

@@ -41,11 +41,6 @@ public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
 
-QMap<QString, QString> settingsSection()
-{
-    return ReadStoreSections().value(QStringLiteral("Settings"));
-}
-
 // The address this machine shows: its first interface that is up, running and not the
 // loopback one, or the loopback address when it has none.
 QString expectedLocalAddress()
@@ -268,35 +263,17 @@ void TestAbout::aboutLinksLookLikeLinks()
 
 void TestAbout::windowsReopenWhereTheyWereClosed()
 {
-    const auto check = [](auto makeWindow, const char* prefix) {
-        RemoveStoreFile();
-        QPoint closedAt;
-        {
-            auto window = makeWindow();
-            ShowAndActivate(window.get());
-            QCOMPARE(window->pos(), CentredPosition(window.get()));
-            window->move(27, 19);
-            closedAt = window->pos();
-            QCOMPARE(closedAt, QPoint(27, 19));
-            QVERIFY(window->close());
-            const QMap<QString, QString> settings = settingsSection();
-            QCOMPARE(settings.value(QLatin1String(prefix) + "StartUPX").toInt(),
-                     PixelsToTwips(window.get(), 27));
-            QCOMPARE(settings.value(QLatin1String(prefix) + "StartUPY").toInt(),
-                     PixelsToTwips(window.get(), 19));
-        }
-        {
-            auto window = makeWindow();
-            ShowAndActivate(window.get());
-            QCOMPARE(window->pos(), closedAt);
-            window->move(45, 38);
-            QTest::mouseClick(window->template findChild<QPushButton*>(), Qt::LeftButton);
-        }
-        auto window = makeWindow();
-        QCOMPARE(window->pos(), QPoint(45, 38));
-    };
-    check([] { return std::make_unique<YourIP>(); }, "Your IP ");
-    check([] { return std::make_unique<About>(); }, "About ");
+    CheckReopensWhereClosed<YourIP>("Your IP ");
+    CheckReopensWhereClosed<About>("About ");
+    // Closed by its button, too.
+    {
+        About about;
+        ShowAndActivate(&about);
+        about.move(45, 38);
+        QTest::mouseClick(about.findChild<QPushButton*>(), Qt::LeftButton);
+    }
+    About about;
+    QCOMPARE(about.pos(), QPoint(45, 38));
 }
 
 void TestAbout::nothingClippedAtLargeFonts()

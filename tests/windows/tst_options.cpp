@@ -476,31 +476,8 @@ void TestOptions::identificationFirstCloseCreatesTheSection()
 
 void TestOptions::windowsReopenWhereTheyWereClosed()
 {
-    const auto check = [](auto makeWindow, const char* prefix) {
-        RemoveStoreFile();
-        QPoint closedAt;
-        {
-            auto window = makeWindow();
-            ShowAndActivate(window.get());
-            QCOMPARE(window->pos(), CentredPosition(window.get()));
-            window->move(31, 23);
-            closedAt = window->pos();
-            QCOMPARE(closedAt, QPoint(31, 23));
-            window->reject();
-            const QMap<QString, QString> settings = section("Settings");
-            QCOMPARE(settings.value(QLatin1String(prefix) + "StartUPX").toInt(),
-                     PixelsToTwips(window.get(), 31));
-            QCOMPARE(settings.value(QLatin1String(prefix) + "StartUPY").toInt(),
-                     PixelsToTwips(window.get(), 23));
-        }
-        auto window = makeWindow();
-        QCOMPARE(window->pos(), closedAt);
-        ShowAndActivate(window.get());
-        QCOMPARE(window->pos(), closedAt);
-        window->reject();
-    };
-    check([] { return std::make_unique<OptProg>(); }, "Option ");
-    check([] { return std::make_unique<Identification>(); }, "Identification ");
+    CheckReopensWhereClosed<OptProg>("Option ");
+    CheckReopensWhereClosed<Identification>("Identification ");
 }
 
 void TestOptions::nothingClippedAtLargeFonts()
