@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libegl-dev libxkbcommon-dev)
+          libegl-dev libxkbcommon-dev libqt6sql6-sqlite libsqlite3-dev dbus iproute2)
 
 missing=()
 for p in "${packages[@]}"; do
