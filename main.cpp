@@ -1,5 +1,6 @@
 // Creates the application and its main window; the window's load does the start-up.
 
+#include "windows/MessageBox.h"
 #include "windows/NetworkPicker.h"
 #include "windows/SendForm.h"
 #include "windows/WindowPlacement.h"
@@ -11,6 +12,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
     InstallScreenSizeSource();
+    ShowStoreFailuresInBoxes();
     InstallNetworkPicker();
 
     SendForm form;

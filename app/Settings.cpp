@@ -32,6 +32,17 @@ bool readBoolean(const SettingsStore& store, const QString& section, const QStri
     return TextToBoolean(text).value_or(defaultValue);
 }
 
+// The store's count of outside changes when the identification was last read.
+int identificationSeen = 0;
+
+void readIdentification(const SettingsStore& store)
+{
+    using namespace StoreKeys;
+    Global::MyUsername = store.GetSetting(IdentificationSection, MyUsername, QStringLiteral("Me"));
+    Global::MyPortnb = readInteger(store, IdentificationSection, MyPortnb, 505);
+    identificationSeen = SettingsStore::ExternalChanges();
+}
+
 std::int32_t centred(double screen, std::int32_t size)
 {
     return RoundToInt32(screen / 2.0 - size / 2.0).value_or(0);
@@ -57,8 +68,7 @@ void LoadSettings(RecipientList& combo)
     Global::MinimizedWhenSend = readBoolean(store, SettingsSection, MinimizedWhenSend, true);
     Global::PopupWhenSend = readBoolean(store, SettingsSection, PopupWhenSend, true);
     Global::DefaultIp = store.GetSetting(SettingsSection, DefaultIp, QStringLiteral("127.0.0.1"));
-    Global::MyUsername = store.GetSetting(IdentificationSection, MyUsername, QStringLiteral("Me"));
-    Global::MyPortnb = readInteger(store, IdentificationSection, MyPortnb, 505);
+    readIdentification(store);
     LoadUsers();
     FillUserCombo(combo, 0);
 }
@@ -79,6 +89,13 @@ void SaveIdentification()
     SettingsStore store(Application);
     store.SaveSetting(IdentificationSection, MyUsername, Global::MyUsername);
     store.SaveSetting(IdentificationSection, MyPortnb, IntegerText(Global::MyPortnb));
+}
+
+void ReloadChangedIdentification()
+{
+    const SettingsStore store(StoreKeys::Application);
+    if (SettingsStore::ExternalChanges() != identificationSeen)
+        readIdentification(store);
 }
 
 void SetScreenSizeSource(ScreenSizeSource source)

@@ -1,23 +1,23 @@
 #pragma once
-// The per-user settings store: application -> section -> key -> text value, kept in the
-// platform's native settings format. Nothing else in the program touches QSettings.
+// The per-user settings store: application -> section -> key -> text value, kept in one
+// INI file, $XDG_CONFIG_HOME/<application>/<application>.conf. Nothing else in the program
+// touches that file.
 //
-// Each store object reads the store afresh when it is made and makes its writes durable
-// when it is destroyed, so one object per load or save keeps the file in step with memory.
-// Inside a StoreSession the store objects share one view instead, and the file is written
-// once, when the session ends.
+// The file is read once into memory and served from there. A save writes the whole file in
+// one pass, through a temporary file that is flushed to disk and renamed over the store, and
+// only when the bytes change. Another program (the receiver) or a hand edit may change the
+// file meanwhile: it is then read again and only this program's own changes (the keys it
+// set or deleted, the sections it replaced) are laid on top, so theirs survive.
+//
+// A store object saves its changes when it is destroyed; inside a StoreSession the changes
+// of all store objects are saved once, when the session ends. A save that fails keeps the
+// changes in memory, and the next save tries again.
 
-#include <QHash>
-#include <QList>
-#include <QPair>
+#include "app/IniFormat.h"
+
 #include <QString>
-#include <memory>
+#include <functional>
 #include <optional>
-
-class QSettings;
-
-using SettingPairs = QList<QPair<QString, QString>>;
-using RawIni = QHash<QString, QHash<QString, QString>>;
 
 class SettingsStore
 {
@@ -33,25 +33,37 @@ public:
     void SaveSetting(const QString& section, const QString& key, const QString& value);
     // With an empty key the whole section goes.
     void DeleteSetting(const QString& section, const QString& key = QString());
-    // Every key of the section once, with its value; order unspecified.
+    // Every key of the section once, with its value.
     SettingPairs GetAllSettings(const QString& section) const;
+    qsizetype SettingCount(const QString& section) const;
 
-private:
-    QString readText(const QString& path) const;
-
-    std::unique_ptr<QSettings> owned;
-    QSettings* settings;
-    // The file as written, read once and only when a value needs it.
-    mutable std::optional<RawIni> rawIni;
+    // Counts the times the file was found changed by someone else and read again, so that
+    // a reader can tell whether values it took earlier may be stale.
+    static int ExternalChanges();
 };
 
-// Groups the loads and saves of a sequence such as start-up, which writes the store several
-// times, into one write at its end. Sessions do not nest.
+// Groups the loads and saves of a sequence such as start-up into one read and one write.
+// Sessions may nest; the outermost one writes.
 class StoreSession
 {
 public:
     explicit StoreSession(const QString& application);
+    // Saves what is pending; a failure goes to the failure handler.
     ~StoreSession();
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
+
+    // Saves what is pending now. On failure returns the message, which is then the caller's
+    // to show; the changes stay pending.
+    std::optional<QString> Commit();
 };
+
+// Told, with a message naming the file and the reason, of a store that cannot be read and
+// of every failed save that no caller takes over. Without a handler the message goes to
+// the standard error.
+using StoreFailureHandler = std::function<void(const QString& message)>;
+void SetStoreFailureHandler(StoreFailureHandler handler);
+
+// Drops what is in memory, unsaved changes included: the next access reads the file again,
+// as a new run of the program would.
+void ForgetStore();

@@ -5,6 +5,7 @@
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -44,34 +45,38 @@ void LoadUsers()
     store.DeleteSetting(UsersSection, TestUsers);
     pairs = store.GetAllSettings(UsersSection);
 
-    // What this program writes is three keys for each of the entries 1 to n, and that loads
-    // back exactly. A hand-edited section may hold keys without "_", unknown fields, gaps
-    // or numbers past the key count: such keys are skipped, and every entry that some key
-    // names is kept, in the order of its number, so no stored value is lost or misplaced.
-    std::map<int, UserRecord> entries;
+    // The table has a third as many entries as there are keys, each value going to the
+    // entry its key names, so unknown fields count but fill nothing. A hand-edited section
+    // may also name entries past that count: they follow, in the order of their numbers,
+    // so that no stored value is lost. Keys without "_" or without an entry number are
+    // skipped.
+    const int counted = std::min(RoundToInt32(pairs.size() / 3.0).value_or(0), Global::MaxUsers);
+    std::map<int, UserRecord> beyond;
+    Global::Users = DimUsers(counted);
     for (const auto& [key, value] : pairs) {
         const qsizetype underscore = key.indexOf(QLatin1Char('_'));
         if (underscore < 0)
             continue;
         const int number = entryNumber(QStringView(key).left(underscore));
-        const QStringView field = QStringView(key).mid(underscore + 1);
         if (number < 1)
             continue;
+        UserRecord& user =
+            number <= counted ? Global::Users[static_cast<std::size_t>(number)] : beyond[number];
+        const QStringView field = QStringView(key).mid(underscore + 1);
         if (field == NameField)
-            entries[number].name = value;
+            user.name = value;
         else if (field == IpField)
-            entries[number].ip = value;
+            user.ip = value;
         else if (field == PortField)
-            entries[number].port = TextToInteger(value).value_or(0);
+            user.port = TextToInteger(value).value_or(0);
     }
-
-    Global::Users = DimUsers(static_cast<int>(entries.size()));
-    int index = 0;
-    for (auto& [number, user] : entries) {
-        ++index;
-        user.order = index;
-        Global::Users[static_cast<std::size_t>(index)] = std::move(user);
+    for (auto& [number, user] : beyond) {
+        if (UBound(Global::Users) == Global::MaxUsers)
+            break;
+        Global::Users.push_back(std::move(user));
     }
+    for (int i = 1; i <= UBound(Global::Users); ++i)
+        Global::Users[static_cast<std::size_t>(i)].order = i;
 }
 
 void SaveUsers()
@@ -79,7 +84,7 @@ void SaveUsers()
     using namespace StoreKeys;
     SettingsStore store(Application);
     store.SaveSetting(UsersSection, TestUsers, BooleanText(true));
-    if (store.GetAllSettings(UsersSection).size() > 1)
+    if (store.SettingCount(UsersSection) > 1)
         store.DeleteSetting(UsersSection);
     const UserTable& users = Global::Users;
     for (int i = 1; i <= UBound(users); ++i) {

@@ -84,6 +84,7 @@ void WriteStoreFile(const QByteArray& text)
 void RemoveStoreFile()
 {
     QFile::remove(StoreFilePath());
+    QFile::remove(StoreFilePath() + QStringLiteral(".lock"));
 }
 
 IniSections ReadStoreSections()

@@ -8,8 +8,15 @@
 class QWidget;
 
 void ShowMessage(QWidget* parent, const QString& text, const QString& title);
+// The same box with two buttons; true when the user chose `yes`.
+bool AskMessage(QWidget* parent, const QString& text, const QString& title, const QString& yes,
+                const QString& no);
+// Shows every failure of the settings store in a box titled "Error".
+void ShowStoreFailuresInBoxes();
 
 // Receives (title, text) instead of a real box being shown; an empty function restores
 // real boxes.
 using MessageBoxAnswerer = std::function<void(const QString& title, const QString& text)>;
 void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
+// The answer an installed answerer gives to the next question; unqueued questions get No.
+void QueueQuestionAnswer(bool yes);

@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpSocket>
@@ -198,9 +199,15 @@ void SendForm::Form_Unload()
     if (!loaded)
         return;
     loaded = false;
-    const StoreSession session(StoreKeys::Application);
+    StoreSession session(StoreKeys::Application);
     SaveUsers();
     StoreWindowPosition(this, WindowPrefix::SendForm);
+    // Leaving would lose the correspondents of this run: never do that unasked.
+    while (const std::optional<QString> failure = session.Commit()) {
+        if (!AskMessage(this, *failure, ErrorTitle, QStringLiteral("Try again"),
+                        QStringLiteral("Exit without saving")))
+            break;
+    }
     UnhookWindow();
     hooked = false;
 }
@@ -232,6 +239,7 @@ void SendForm::changeEvent(QEvent* event)
 void SendForm::Form_Activate()
 {
     Global::MainWindowActive = true;
+    ReloadChangedIdentification();
     if (Global::ReplyPending)
         SelectReplyTarget(recipients);
 }
@@ -405,7 +413,15 @@ void SendForm::exitmn_Click()
 
 void SendForm::announceReply(const QString& text)
 {
-    ShowMessage(this, text, QStringLiteral("Reply"));
+    const QString title = QStringLiteral("Reply");
+    // One "Reply" box at a time: a newer request while it is open only changes its text.
+    for (QMessageBox* open : findChildren<QMessageBox*>()) {
+        if (open->windowTitle() == title) {
+            open->setText(text);
+            return;
+        }
+    }
+    ShowMessage(this, text, title);
 }
 
 void SendForm::restoreIfMinimized()

@@ -8,9 +8,16 @@
 #include "app/StoreKeys.h"
 #include "app/UserStore.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTest>
 #include <algorithm>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,7 +69,6 @@ private slots:
     void initTestCase();
     void init();
 
-    void storeOperations();
     void sessionWritesOnceAtItsEnd();
     void emptyStoreGivesDefaults();
     void storedOptionsAreRead_data();
@@ -76,12 +82,19 @@ private slots:
     void firstStartsMoveThroughTheMarkerStates();
     void threeEntriesRoundTripInAnyListingOrder();
     void emptiedTableLeavesNoSection();
-    void namesWithUnderscoresAndBlanks();
-    void handEditedUsersSection();
-    void handEditedValueWithComma();
+    void awkwardTextsRoundTrip_data();
+    void awkwardTextsRoundTrip();
+    void storesOfTheFirstVersionLoad();
+    void handEditedSections_data();
+    void handEditedSections();
+    void failedSavesAreToldAndKept_data();
+    void failedSavesAreToldAndKept();
+    void anotherWritersChangesSurvive();
+    void unchangedStoreIsNotWritten();
 
 private:
     TestFolders folders;
+    QStringList failures;
 };
 
 void TestStore::initTestCase()
@@ -91,31 +104,12 @@ void TestStore::initTestCase()
 
 void TestStore::init()
 {
+    SetStoreFailureHandler([this](const QString& message) { failures.append(message); });
+    failures.clear();
+    ForgetStore();
     RemoveStoreFile();
     Global::BuildDefaultUsers();
     Global::Users = DimUsers(0);
-}
-
-void TestStore::storeOperations()
-{
-    {
-        SettingsStore store(StoreKeys::Application);
-        QCOMPARE(store.GetSetting("S", "missing", "505"), QStringLiteral("505"));
-        store.SaveSetting("S", "a", "1");
-        store.SaveSetting("S", "b", "two words");
-        store.SaveSetting("T", "a", "other section");
-        store.SaveSetting("S", "a", "replaced");
-        QCOMPARE(store.GetSetting("S", "a", ""), QStringLiteral("replaced"));
-        store.DeleteSetting("S", "b");
-        QCOMPARE(store.GetSetting("S", "b", "gone"), QStringLiteral("gone"));
-    }
-    // A later store object, as in a later run, reads what was written.
-    SettingsStore store(StoreKeys::Application);
-    SettingPairs all = store.GetAllSettings("S");
-    QCOMPARE(all, (SettingPairs{{"a", "replaced"}}));
-    store.DeleteSetting("T");
-    QCOMPARE(store.GetAllSettings("T"), SettingPairs());
-    QCOMPARE(store.GetSetting("S", "a", ""), QStringLiteral("replaced"));
 }
 
 void TestStore::sessionWritesOnceAtItsEnd()
@@ -331,51 +325,242 @@ void TestStore::emptiedTableLeavesNoSection()
     compareUsers(Global::Users, {user("localhost", "127.0.0.1", 505)});
 }
 
-void TestStore::namesWithUnderscoresAndBlanks()
+void TestStore::awkwardTextsRoundTrip_data()
 {
-    const QList<UserRecord> odd = {user("  a_b_c  ", " 10.0.0.1", 1), user("2_name", "x_y", 2),
-                                   user("", "", -5),
-                                   user("quote \" semi ; eq = comma , end", "1.1.1.1", 3)};
-    Global::Users = DimUsers(static_cast<int>(odd.size()));
-    std::copy(odd.begin(), odd.end(), Global::Users.begin() + 1);
-    SaveUsers();
-    Global::Users = DimUsers(0);
-    LoadUsers();
-    compareUsers(Global::Users, odd);
+    QTest::addColumn<QString>("text");
+    QTest::newRow("separators") << QStringLiteral("Smith, John; x = y");
+    QTest::newRow("quotes and backslashes") << QStringLiteral("say \"hi\" C:\\temp\\x1f \\");
+    QTest::newRow("controls") << QStringLiteral("tab\there\nline\x01"
+                                                "7 end\r");
+    QTest::newRow("edge blanks") << QStringLiteral("  both ends  ");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("non-ASCII") << QStringLiteral("Zo\u00eb \u6f22\u5b57 \U0001F600 \u00ff");
+    QTest::newRow("at sign and underscores") << QStringLiteral("@ByteArray(2_name) x_y");
+    QTest::newRow("percent and brackets") << QStringLiteral("[Users] %20 #1 ;c");
 }
 
-void TestStore::handEditedUsersSection()
+void TestStore::awkwardTextsRoundTrip()
 {
-    // Keys this program never writes: no "_", an unknown field, a number past the key
-    // count, a gap, a non-numeric port and a missing port. Every entry a key names is kept
-    // in the order of its number; the rest is skipped.
-    WriteStoreFile("[Users]\n"
-                   "junk=1\n"
-                   "1_name=Ann\n1_ip=10.0.0.1\n1_port=505\n1_colour=red\n"
-                   "7_name=Gus\n7_ip=10.0.0.7\n7_port=seven\n"
-                   "3_ip=10.0.0.3\n3_name=Cy\n"
-                   "0_name=zero\n99999_name=too far\nx_name=nameless\n");
-    LoadUsers();
-    compareUsers(Global::Users, {user("Ann", "10.0.0.1", 505), user("Cy", "10.0.0.3", 0),
-                                 user("Gus", "10.0.0.7", 0)});
-    // And the next save writes a clean section back.
+    QFETCH(QString, text);
+    Global::Users = DimUsers(2);
+    Global::Users[1] = {text, text, 7, 1};
+    Global::Users[2] = {QStringLiteral("next"), QStringLiteral("10.0.0.2"), 8, 2};
     SaveUsers();
-    QCOMPARE(usersSection().size(), 9);
-    QCOMPARE(usersSection().value("3_name"), QStringLiteral("Gus"));
+    Global::MyUsername = text;
+    SaveIdentification();
+    SaveWindowPosition(text, 1, 2);
+    ForgetStore(); // as a new run would
+    LinesList list;
+    LoadSettings(list);
+    compareUsers(Global::Users, {{text, text, 7, 1}, user("next", "10.0.0.2", 8)});
+    QCOMPARE(Global::MyUsername, text);
+    QCOMPARE(LoadWindowPosition(text, 0, 0).top, 2);
+    QVERIFY(failures.isEmpty());
 }
 
-void TestStore::handEditedValueWithComma()
+void TestStore::storesOfTheFirstVersionLoad()
 {
-    WriteStoreFile("[Users]\n1_name=Smith, John\n1_ip=10.0.0.1\n1_port=505\n"
-                   "2_name=a,b ,c\n2_ip=10.0.0.2\n2_port=506\n");
+    // The first version kept the store with QSettings; its files must load unchanged.
+    const QString awkward = QStringLiteral(" Smith, John \"J\\\" \u00e9;=\t");
+    {
+        QSettings old(QSettings::NativeFormat, QSettings::UserScope, "Quorvane", "Quorvane");
+        QCOMPARE(QFileInfo(old.fileName()).absoluteFilePath(),
+                 QFileInfo(StoreFilePath()).absoluteFilePath());
+        old.setValue("Settings/Option StartUPX", "120");
+        old.setValue("Settings/DefaultIp", "10.1.2.3");
+        old.setValue("Settings/DefaultPort", "5050");
+        old.setValue("Identification/MyUsername", awkward);
+        old.setValue("Users/1_name", awkward);
+        old.setValue("Users/1_ip", "10.0.0.1");
+        old.setValue("Users/1_port", "505");
+        old.setValue("Users/2_name", "@home");
+        old.setValue("Users/2_ip", "");
+        old.setValue("Users/2_port", "-1");
+    }
+    QVERIFY(ReadStoreBytes().contains("Option%20StartUPX=120"));
+    LinesList list;
+    LoadSettings(list);
+    QCOMPARE(Global::DefaultIp, QStringLiteral("10.1.2.3"));
+    QCOMPARE(Global::DefaultPort, 5050);
+    QCOMPARE(Global::MyUsername, awkward);
+    QCOMPARE(LoadWindowPosition(WindowPrefix::OptProg, 0, 0).left, 120);
+    compareUsers(Global::Users, {{awkward, "10.0.0.1", 505, 1}, user("@home", "", -1)});
+}
+
+void TestStore::handEditedSections_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("users"); // name|ip|port per entry
+
+    QTest::newRow("semicolon is text, a leading one a comment")
+        << QByteArray("[Users]\n; 1_name=comment\n# 1_ip=comment\n1_name=a;b\n1_ip=10.0.0.1\n"
+                      "1_port=505 ; not a comment\n")
+        << QStringList{"a;b|10.0.0.1|0"};
+    QTest::newRow("comma is text")
+        << QByteArray("[Users]\n1_name=Smith, John\n1_ip=a,b ,c\n1_port=1\n")
+        << QStringList{"Smith, John|a,b ,c|1"};
+    QTest::newRow("unknown fields count")
+        << QByteArray("[Users]\n1_name=Ann\n1_ip=x\n1_port=5\n1_colour=red\n1_a=b\n1_c=d\n")
+        << QStringList{"Ann|x|5", "||0"};
+    QTest::newRow("entry 32767 and junk")
+        << QByteArray(
+               "[Users]\njunk=1\n1_name=Ann\n1_ip=10.0.0.1\n1_port=505\n32767_name=Last\n"
+               "0_name=zero\n99999_name=too far\nx_name=nameless\n3_port=seven\n\x01garbage\n")
+        << QStringList{"Ann|10.0.0.1|505", "||0", "||0", "Last||0"};
+    QTest::newRow("name that is not UTF-8")
+        << QByteArray("[Users]\n1_name=Ren\xe9\n1_ip=10.0.0.1\n1_port=1\n")
+        << QStringList{QStringLiteral("Ren\u00e9|10.0.0.1|1")};
+}
+
+void TestStore::handEditedSections()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, users);
+    QList<UserRecord> expected;
+    for (const QString& line : users) {
+        const QStringList f = line.split('|');
+        expected.append({f[0], f[1], f[2].toInt(), 0});
+    }
+    WriteStoreFile(file);
     LoadUsers();
-    compareUsers(Global::Users,
-                 {user("Smith, John", "10.0.0.1", 505), user("a,b ,c", "10.0.0.2", 506)});
+    compareUsers(Global::Users, expected);
+    // What was loaded is saved and loads back the same.
     SaveUsers();
-    Global::Users = DimUsers(0);
+    ForgetStore();
     LoadUsers();
-    compareUsers(Global::Users,
-                 {user("Smith, John", "10.0.0.1", 505), user("a,b ,c", "10.0.0.2", 506)});
+    compareUsers(Global::Users, expected);
+}
+
+void TestStore::failedSavesAreToldAndKept_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only store") << "read-only"
+                                     << "Permission denied";
+    QTest::newRow("store path is a folder") << "folder"
+                                            << "Is a directory";
+    QTest::newRow("full disk") << "full"
+                               << "No space left on device";
+}
+
+void TestStore::failedSavesAreToldAndKept()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    const QString folder = QFileInfo(StoreFilePath()).path();
+    WriteStoreFile("[Identification]\nMyUsername=Old\n");
+    const QByteArray before = ReadStoreBytes();
+    std::function<void()> mend;
+    if (fault == "read-only") {
+        QFile::setPermissions(StoreFilePath(), QFile::ReadOwner);
+        mend = [] { QFile::setPermissions(StoreFilePath(), QFile::ReadOwner | QFile::WriteOwner); };
+    } else if (fault == "folder") {
+        RemoveStoreFile();
+        QDir().mkpath(StoreFilePath());
+        mend = [] { QDir(StoreFilePath()).removeRecursively(); };
+    } else {
+        if (geteuid() != 0)
+            QSKIP("filling a small file system needs root to mount it");
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}) != 0)
+            QSKIP("no tmpfs could be mounted here");
+        WriteStoreFile(before);
+        const QString filler = folder + "/filler";
+        QFile full(filler);
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        while (full.write(QByteArray(4096, 'x')) > 0 && full.flush()) {
+        }
+        full.close();
+        mend = [filler] { QFile::resize(filler, 0); };
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (fault == "full")
+            QProcess::execute("umount", {folder});
+    });
+
+    LinesList list;
+    LoadSettings(list);
+    Global::Users = DimUsers(300); // more than the full disk takes
+    for (int i = 1; i <= 300; ++i)
+        Global::Users[i] = {QStringLiteral("Added %1").arg(i), QStringLiteral("10.0.0.1"), i, i};
+    SaveUsers();
+    // Told with the file and the reason; the file is as it was and the data still here.
+    QVERIFY(!failures.isEmpty());
+    QVERIFY2(failures.last().contains(StoreFilePath()) && failures.last().contains(reason),
+             qPrintable(failures.last()));
+    if (fault != "folder")
+        QCOMPARE(ReadStoreBytes(), before);
+    QCOMPARE(SettingsStore("Quorvane").GetSetting("Users", "300_name", ""),
+             QStringLiteral("Added 300"));
+
+    // Once the fault is mended the next save writes it all.
+    mend();
+    failures.clear();
+    SaveWindowPosition(WindowPrefix::About, 1, 2);
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+    ForgetStore();
+    LoadUsers();
+    QCOMPARE(UBound(Global::Users), 300);
+    QCOMPARE(Global::Users[300].name, QStringLiteral("Added 300"));
+}
+
+void TestStore::anotherWritersChangesSurvive()
+{
+    LinesList list;
+    LoadSettings(list);
+    SaveUsers();
+    Global::Users.push_back(user("New", "10.0.0.9", 9, 2));
+    const auto inode = [] {
+        struct stat info = {};
+        ::stat(QFile::encodeName(StoreFilePath()).constData(), &info);
+        return info.st_ino;
+    };
+    ino_t handEdited = 0;
+    {
+        // What the main window does when it closes, while the receiver (or a hand edit)
+        // changes the reply port and adds a key.
+        const StoreSession session("Quorvane");
+        SaveUsers();
+        WriteStoreFile(ReadStoreBytes() + "\n[Identification]\nMyPortnb=5050\nOther=kept\n");
+        handEdited = inode();
+        SaveWindowPosition(WindowPrefix::SendForm, 10, 20);
+    }
+    // Written to a new file renamed over the old one, never in place.
+    QVERIFY(inode() != handEdited);
+    const IniSections stored = ReadStoreSections();
+    QCOMPARE(stored.value("Identification").value("MyPortnb"), QStringLiteral("5050"));
+    QCOMPARE(stored.value("Identification").value("Other"), QStringLiteral("kept"));
+    QCOMPARE(stored.value("Users").value("2_name"), QStringLiteral("New"));
+    QCOMPARE(stored.value("Settings").value("StartUPX"), QStringLiteral("10"));
+    // And the running program takes the new port without a restart.
+    ReloadChangedIdentification();
+    QCOMPARE(Global::MyPortnb, 5050);
+}
+
+void TestStore::unchangedStoreIsNotWritten()
+{
+    const auto startUp = [] {
+        const StoreSession session("Quorvane");
+        LinesList list;
+        LoadSettings(list);
+        SaveWindowPosition(WindowPrefix::SendForm, 10, 20);
+        SaveOptions();
+        SaveUsers();
+    };
+    startUp();
+    startUp(); // drops the marker
+    const QByteArray bytes = ReadStoreBytes();
+    const QDateTime stamp = QFileInfo(StoreFilePath()).lastModified().addSecs(-60);
+    QFile file(StoreFilePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    file.close();
+    ForgetStore();
+    startUp();
+    startUp();
+    QCOMPARE(QFileInfo(StoreFilePath()).lastModified(), stamp);
+    QCOMPARE(ReadStoreBytes(), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestStore)
