@@ -4,17 +4,17 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-// One sender: its socket, the bytes so far, and the timer that closes it when it goes quiet.
+// One sender: its socket, the bytes so far, and the deadline of its whole record. Data
+// never moves the deadline, so a sender trickling bytes cannot hold a slot for long.
 class MessageServer::Connection : public QObject
 {
 public:
-    Connection(QTcpSocket* socket, int idleTimeout, QObject* parent)
+    Connection(QTcpSocket* socket, int deadline, QObject* parent)
         : QObject(parent), socket(socket), peer(socket->peerAddress())
     {
         socket->setParent(this);
-        idle.setSingleShot(true);
-        idle.setInterval(idleTimeout);
-        idle.start();
+        timer.setSingleShot(true);
+        timer.start(deadline);
     }
 
     // Takes what has arrived, never keeping more than one byte past the limit.
@@ -24,7 +24,7 @@ public:
     QTcpSocket* socket;
     QHostAddress peer; // kept: the socket forgets it once closed
     QByteArray bytes;
-    QTimer idle;
+    QTimer timer;
     bool finished = false;
 };
 
@@ -69,29 +69,20 @@ QString MessageServer::errorString() const
     return server->errorString();
 }
 
-void MessageServer::setIdleTimeout(int milliseconds)
-{
-    idleTimeout = milliseconds;
-}
-
 void MessageServer::acceptConnections()
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
-        if (connections >= MaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++connections;
-        auto* connection = new Connection(socket, idleTimeout, this);
-        connect(&connection->idle, &QTimer::timeout, this,
+        // A newcomer is more likely an honest sender than whoever has held a slot longest.
+        if (open.size() >= MaxConnections)
+            finish(open.first(), false, true);
+        auto* connection = new Connection(socket, deadline, this);
+        open.append(connection);
+        connect(&connection->timer, &QTimer::timeout, this,
                 [this, connection] { finish(connection, false, true); });
         connect(socket, &QTcpSocket::readyRead, this, [this, connection] {
             connection->take();
             if (connection->overLimit())
                 finish(connection, true, false);
-            else
-                connection->idle.start();
         });
         // The sender closing is what ends a record.
         connect(socket, &QTcpSocket::disconnected, this, [this, connection] {
@@ -101,23 +92,28 @@ void MessageServer::acceptConnections()
     }
 }
 
-void MessageServer::finish(Connection* connection, bool cut, bool timedOut)
+void MessageServer::finish(Connection* connection, bool cut, bool incomplete)
 {
     if (connection->finished)
         return;
     connection->finished = true;
-    --connections;
-    connection->idle.stop();
+    if (!cut)
+        connection->take();
+    open.removeOne(connection);
+    connection->timer.stop();
     connection->socket->disconnect(this);
     // A cut record ends here even if the sender keeps writing.
     connection->socket->abort();
     connection->deleteLater();
 
+    // A connection closed before it sent anything has nothing to show.
+    if (incomplete && connection->bytes.isEmpty())
+        return;
     IncomingRecord record;
-    record.received = QDateTime::currentDateTime();
+    record.received = QDateTime::currentDateTimeUtc();
     record.peer = connection->peer;
     record.bytes = connection->bytes.left(MaxRecordBytes);
     record.cut = cut;
-    record.timedOut = timedOut;
+    record.incomplete = incomplete;
     emit recordReceived(record);
 }

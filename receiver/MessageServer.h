@@ -1,11 +1,14 @@
 #pragma once
 // Listens on the reply port and turns each connection into one record: whatever the
-// sender wrote before closing. Limits keep an open network from wearing it down.
+// sender wrote before closing. Limits keep an open network from wearing it down: a record
+// must be whole within a deadline counted from the connection, and when every slot is taken
+// the connection open longest makes room for a newcomer.
 
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QDateTime>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 
 class QTcpServer;
@@ -15,8 +18,8 @@ struct IncomingRecord
     QDateTime received;
     QHostAddress peer;
     QByteArray bytes;
-    bool cut = false;      // the sender sent more than MaxRecordBytes
-    bool timedOut = false; // closed by us after the sender went quiet
+    bool cut = false;        // the sender sent more than MaxRecordBytes
+    bool incomplete = false; // closed by us before the sender finished
 };
 
 class MessageServer : public QObject
@@ -25,7 +28,7 @@ class MessageServer : public QObject
 public:
     static constexpr qsizetype MaxRecordBytes = 64 * 1024;
     static constexpr int MaxConnections = 64;
-    static constexpr int DefaultIdleTimeout = 30000;
+    static constexpr int DefaultDeadline = 30000;
 
     explicit MessageServer(QObject* parent = nullptr);
     ~MessageServer() override;
@@ -38,11 +41,10 @@ public:
     QAbstractSocket::SocketError error() const;
     QString errorString() const;
 
-    // How long a connection may stay without data before it is closed.
-    void setIdleTimeout(int milliseconds);
-    int idleTimeoutMs() const { return idleTimeout; }
+    // How long after connecting a sender has to deliver its whole record.
+    void setDeadline(int milliseconds) { deadline = milliseconds; }
     // Connections being read now.
-    int connectionCount() const { return connections; }
+    int connectionCount() const { return static_cast<int>(open.size()); }
 
 signals:
     void recordReceived(const IncomingRecord& record);
@@ -50,9 +52,9 @@ signals:
 private:
     class Connection;
     void acceptConnections();
-    void finish(Connection* connection, bool cut, bool timedOut);
+    void finish(Connection* connection, bool cut, bool incomplete);
 
     QTcpServer* server;
-    int idleTimeout = DefaultIdleTimeout;
-    int connections = 0;
+    int deadline = DefaultDeadline;
+    QList<Connection*> open; // oldest first
 };

@@ -4,11 +4,16 @@
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "app/Validation.h"
+#include "messaging/MessageRecord.h"
 #include "messaging/ReceiveString.h"
+#include "receiver/History.h"
+#include "receiver/Notifier.h"
 #include "receiver/ReplyRequester.h"
 #include "windows/MessageBox.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,10 +21,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
-#include <QTreeWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -27,10 +33,7 @@ namespace {
 
 const QString Caption = QStringLiteral("Received Messages");
 const QString ReplyTitle = QStringLiteral("Reply");
-const QString Malformed = QStringLiteral("malformed");
 constexpr std::int32_t DefaultReplyPort = 505;
-constexpr int SummaryLength = 200;
-constexpr int EntryRole = Qt::UserRole;
 
 // An IPv4 sender reaches the dual-stack socket as ::ffff:a.b.c.d; show it as a.b.c.d.
 QString addressText(const QHostAddress& address)
@@ -40,20 +43,15 @@ QString addressText(const QHostAddress& address)
     return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
-QString firstLine(const QString& text)
-{
-    return text.section(QLatin1Char('\n'), 0, 0).left(SummaryLength);
-}
-
 // Quorvane drops an unusable reply request without a word, so the receiver checks with
 // the same rules first and says what is wrong. Empty when the block can go.
-QString replyProblem(const MessageRecord& record, const QHostAddress& peer, QByteArray& block)
+QString replyProblem(const StoredMessage& record, QByteArray& block)
 {
     QString ip;
-    if (!IsValidIp(addressText(peer), ip))
+    if (!IsValidIp(record.address, ip))
         return QStringLiteral("Quorvane can only reply to IPv4 addresses, and this message came "
                               "from %1.")
-            .arg(addressText(peer));
+            .arg(record.address);
     std::int32_t port = 0;
     if (!IsValidPort(record.port, port))
         return QStringLiteral("The sender gave no usable reply port (\"%1\"), so Quorvane could "
@@ -87,22 +85,65 @@ QString listenProblem(const MessageServer& server, std::int32_t port)
         .arg(reason, server.errorString());
 }
 
+int storedKeepDays()
+{
+    const SettingsStore settings(StoreKeys::Application);
+    return std::max(
+        0, TextToInteger(settings.GetSetting(ReceiverWindow::ReceiverSection,
+                                             ReceiverWindow::KeepDaysKey, QStringLiteral("0")))
+               .value_or(0));
+}
+
+QString historyProblem(const History& history, const QString& reason)
+{
+    return QStringLiteral("The message history %1 cannot be used: %2. Messages are kept in "
+                          "memory only and are lost when the receiver closes.")
+        .arg(QDir::toNativeSeparators(history.path()), reason);
+}
+
 } // namespace
 
+const QString ReceiverWindow::ReceiverSection = QStringLiteral("Receiver");
+const QString ReceiverWindow::KeepDaysKey = QStringLiteral("KeepDays");
+
 ReceiverWindow::ReceiverWindow(QWidget* parent)
-    : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this))
+    : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this)),
+      store(new History(this)), notifier(new Notifier(this)),
+      messageModel(new MessageModel(maxKept, this))
 {
     setObjectName(QStringLiteral("ReceiverWindow"));
     setWindowTitle(Caption);
     buildControls();
 
+    const int days = storedKeepDays();
+    if (keepDays->findData(days) < 0)
+        keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
+    keepDays->setCurrentIndex(keepDays->findData(days));
+    if (!store->open(History::defaultPath(), days))
+        historyFailed(store->problem());
+    messageModel->replace(store->latest(QString(), maxKept));
+
     connect(messages, &MessageServer::recordReceived, this, &ReceiverWindow::addMessage);
+    connect(store, &History::stored, this, &ReceiverWindow::showStored);
+    connect(store, &History::failed, this, &ReceiverWindow::historyFailed);
+    connect(notifier, &Notifier::clicked, this, &ReceiverWindow::showMessage);
+    connect(notifier, &Notifier::unavailable, this, &ReceiverWindow::announce);
     connect(replies, &ReplyRequester::finished, this, &ReceiverWindow::replyFinished);
-    connect(messageList, &QTreeWidget::itemSelectionChanged, this, &ReceiverWindow::showSelected);
-    connect(messageList, &QTreeWidget::itemActivated, this, &ReceiverWindow::replyToSelected);
+    connect(messageList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ReceiverWindow::showSelected);
+    connect(messageList, &QTableView::activated, this, &ReceiverWindow::replyToSelected);
     connect(replyButton, &QPushButton::clicked, this, &ReceiverWindow::replyToSelected);
+    connect(deleteButton, &QPushButton::clicked, this, &ReceiverWindow::deleteSelected);
+    connect(new QShortcut(QKeySequence::Delete, messageList, nullptr, nullptr, Qt::WidgetShortcut),
+            &QShortcut::activated, this, &ReceiverWindow::deleteSelected);
+    connect(search, &QLineEdit::textChanged, this, &ReceiverWindow::applySearch);
     connect(changePort, &QPushButton::clicked, this, &ReceiverWindow::changeReplyPort);
     connect(newPort, &QLineEdit::returnPressed, this, &ReceiverWindow::changeReplyPort);
+    connect(keepDays, &QComboBox::activated, this, [this] {
+        SettingsStore settings(StoreKeys::Application);
+        settings.SaveSetting(ReceiverSection, KeepDaysKey,
+                             IntegerText(keepDays->currentData().toInt()));
+    });
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         tray = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation), this);
@@ -111,8 +152,10 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
         connect(tray, &QSystemTrayIcon::messageClicked, this, &ReceiverWindow::comeForward);
         tray->show();
     }
-    showSelected();
+    selectRow(0);
     messageList->setFocus();
+    // After the history, whose problem may take lines of its own.
+    resize(sizeHint().expandedTo(QSize(640, 480)));
 }
 
 ReceiverWindow::~ReceiverWindow() = default;
@@ -136,18 +179,61 @@ void ReceiverWindow::buildControls()
     changePort->setObjectName(QStringLiteral("changePort"));
     auto* portLabel = new QLabel(QStringLiteral("Reply &port:"), portRow);
     portLabel->setBuddy(newPort);
+    keepDays = new QComboBox(portRow);
+    keepDays->setObjectName(QStringLiteral("keepDays"));
+    keepDays->addItem(QStringLiteral("everything"), 0);
+    for (int days : {365, 90, 30, 7})
+        keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
+    auto* keepLabel = new QLabel(QStringLiteral("&Keep:"), portRow);
+    keepLabel->setBuddy(keepDays);
+    keepLabel->setToolTip(QStringLiteral("Older messages are deleted when the receiver starts."));
     portLayout->addWidget(portLabel);
     portLayout->addWidget(newPort, 1);
     portLayout->addWidget(changePort);
+    portLayout->addWidget(keepLabel);
+    portLayout->addWidget(keepDays);
 
-    messageList = new QTreeWidget(central);
+    historyStatus = new QLabel(central);
+    historyStatus->setObjectName(QStringLiteral("historyStatus"));
+    historyStatus->setWordWrap(true);
+    historyStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    historyStatus->hide();
+
+    auto* searchRow = new QHBoxLayout;
+    search = new QLineEdit(central);
+    search->setObjectName(QStringLiteral("search"));
+    search->setPlaceholderText(QStringLiteral("Name, address or text"));
+    search->setClearButtonEnabled(true);
+    auto* searchLabel = new QLabel(QStringLiteral("&Search:"), central);
+    searchLabel->setBuddy(search);
+    searchRow->addWidget(searchLabel);
+    searchRow->addWidget(search, 1);
+
+    messageList = new QTableView(central);
     messageList->setObjectName(QStringLiteral("messageList"));
-    messageList->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Name"),
-                                  QStringLiteral("Address"), QStringLiteral("Text")});
-    messageList->setRootIsDecorated(false);
-    messageList->setUniformRowHeights(true);
-    messageList->setSelectionMode(QAbstractItemView::SingleSelection);
-    messageList->header()->setSectionResizeMode(TimeColumn, QHeaderView::ResizeToContents);
+    messageList->setModel(messageModel);
+    messageList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    messageList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    messageList->setShowGrid(false);
+    messageList->setTabKeyNavigation(false);
+    messageList->setWordWrap(false);
+    messageList->verticalHeader()->hide();
+    // Sizes come from the font once; measuring rows as they arrive is what made a busy
+    // list slow.
+    const QFontMetrics metrics = messageList->fontMetrics();
+    messageList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    messageList->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
+    QHeaderView* header = messageList->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
+    header->resizeSection(MessageModel::TimeColumn,
+                          metrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
+                              padding);
+    header->resizeSection(MessageModel::NameColumn,
+                          metrics.horizontalAdvance(QLatin1Char('n')) * 16 + padding);
+    header->resizeSection(MessageModel::AddressColumn,
+                          metrics.horizontalAdvance(QStringLiteral("000.000.000.000")) + padding);
 
     auto* fields = new QFormLayout;
     auto addField = [&](QLineEdit*& field, const char* name, const QString& caption) {
@@ -174,14 +260,19 @@ void ReceiverWindow::buildControls()
     messageText->setObjectName(QStringLiteral("messageText"));
     messageText->setReadOnly(true);
 
+    deleteButton = new QPushButton(QStringLiteral("&Delete"), central);
+    deleteButton->setObjectName(QStringLiteral("deleteButton"));
     replyButton = new QPushButton(QStringLiteral("&Reply"), central);
     replyButton->setObjectName(QStringLiteral("replyButton"));
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(deleteButton);
     buttons->addStretch(1);
     buttons->addWidget(replyButton);
 
     layout->addWidget(status);
     layout->addWidget(portRow);
+    layout->addWidget(historyStatus);
+    layout->addLayout(searchRow);
     // One layout from top to bottom, so that folded remarks always get their height.
     layout->addWidget(messageList, 1);
     layout->addLayout(fields);
@@ -190,7 +281,6 @@ void ReceiverWindow::buildControls()
     layout->addLayout(buttons);
     setCentralWidget(central);
     statusBar();
-    resize(sizeHint().expandedTo(QSize(640, 480)));
 }
 
 bool ReceiverWindow::startListening()
@@ -252,84 +342,138 @@ void ReceiverWindow::changeReplyPort()
                             .arg(port));
 }
 
+void ReceiverWindow::setMaxKeptMessages(int count)
+{
+    maxKept = count;
+    auto* old = messageModel;
+    messageModel = new MessageModel(count, this);
+    messageList->setModel(messageModel);
+    connect(messageList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ReceiverWindow::showSelected);
+    delete old;
+    applySearch();
+}
+
 void ReceiverWindow::addMessage(const IncomingRecord& incoming)
 {
-    const QTreeWidgetItem* previousNewest = messageList->topLevelItem(0);
-    const bool followNewest = messageList->selectedItems().isEmpty() ||
-                              messageList->selectedItems().first() == previousNewest;
-
-    const qint64 number = nextEntry++;
-    const Entry& entry =
-        entries.emplace(number, Entry{incoming, ParseMessageRecord(incoming.bytes)}).first->second;
-    auto* item = new QTreeWidgetItem;
-    item->setData(0, EntryRole, number);
-    item->setText(TimeColumn, incoming.received.toString(QStringLiteral("HH:mm:ss")));
-    item->setText(AddressColumn, addressText(incoming.peer));
-    if (entry.record) {
-        item->setText(NameColumn, entry.record->name);
-        item->setText(TextColumn, firstLine(entry.record->text));
+    StoredMessage message;
+    message.received = incoming.received;
+    message.address = addressText(incoming.peer);
+    message.cut = incoming.cut;
+    message.incomplete = incoming.incomplete;
+    if (const auto record = ParseMessageRecord(incoming.bytes)) {
+        message.name = record->name;
+        message.port = record->port;
+        message.text = record->text;
     } else {
-        item->setText(NameColumn, Malformed);
-        QFont italic = item->font(NameColumn);
-        italic.setItalic(true);
-        item->setFont(NameColumn, italic);
-        item->setText(TextColumn, EscapedBytes(QByteArrayView(incoming.bytes)
-                                                   .first(std::min<qsizetype>(incoming.bytes.size(),
-                                                                              SummaryLength))));
+        message.malformed = true;
+        message.text = EscapedBytes(incoming.bytes);
     }
-    // The list marks what the detail explains.
-    if (incoming.cut || incoming.timedOut)
-        item->setText(TextColumn,
-                      (incoming.cut ? QStringLiteral("(cut) ") : QStringLiteral("(incomplete) ")) +
-                          item->text(TextColumn));
-    item->setToolTip(TextColumn, remarksFor(entry));
-    messageList->insertTopLevelItem(0, item);
-    if (followNewest)
-        messageList->setCurrentItem(item);
-    while (static_cast<int>(entries.size()) > maxKept) {
-        // The oldest message is the last row.
-        delete messageList->takeTopLevelItem(messageList->topLevelItemCount() - 1);
-        entries.erase(entries.begin());
-    }
+    // Shown once the history has it.
+    store->add(message);
+}
 
+void ReceiverWindow::showStored(const QList<StoredMessage>& added)
+{
+    if (!search->text().isEmpty()) {
+        // The history does the search; the selection stays on the message it was on.
+        const StoredMessage* selected = selectedMessage();
+        const qint64 id = selected ? selected->id : -1;
+        messageModel->replace(store->latest(search->text(), maxKept));
+        selectRow(messageModel->rowOf(id));
+    } else {
+        // Following the newest only if the user was there or nowhere.
+        const QModelIndexList rows = messageList->selectionModel()->selectedRows();
+        const bool follow = rows.isEmpty() || (rows.size() == 1 && rows.first().row() == 0);
+        messageModel->prepend(added);
+        if (follow)
+            selectRow(0);
+    }
+    if (!isActiveWindow())
+        notifier->notify(added.last().id,
+                         added.last().name.isEmpty() ? added.last().address : added.last().name,
+                         added.last().text);
+}
+
+void ReceiverWindow::historyFailed(const QString& problem)
+{
+    historyStatus->setText(historyProblem(*store, problem));
+    historyStatus->show();
+}
+
+void ReceiverWindow::announce(qint64 id)
+{
     if (tray) {
-        tray->showMessage(QStringLiteral("Message from %1").arg(item->text(NameColumn)),
-                          item->text(TextColumn));
+        const int row = messageModel->rowOf(id);
+        if (row >= 0)
+            tray->showMessage(QStringLiteral("Message from %1")
+                                  .arg(MessageModel::displayName(messageModel->message(row))),
+                              messageModel->message(row).text.section(QLatin1Char('\n'), 0, 0));
         QApplication::alert(this);
     } else {
         comeForward();
     }
 }
 
-QString ReceiverWindow::remarksFor(const Entry& entry) const
+void ReceiverWindow::showMessage(qint64 id)
 {
-    QStringList notes;
-    if (!entry.record)
-        notes << QStringLiteral("Malformed: fewer than two NUL bytes; the bytes are shown as "
-                                "they came.");
-    if (entry.incoming.cut)
-        notes << QStringLiteral("Cut at %1 bytes: the sender sent more.")
-                     .arg(MessageServer::MaxRecordBytes);
-    if (entry.incoming.timedOut)
-        notes << QStringLiteral("Incomplete: closed after %1 s without data.")
-                     .arg(messages->idleTimeoutMs() / 1000.0);
-    return notes.join(QLatin1Char(' '));
+    if (messageModel->rowOf(id) < 0)
+        search->clear();
+    selectRow(messageModel->rowOf(id));
+    comeForward();
 }
 
-const ReceiverWindow::Entry* ReceiverWindow::selectedEntry() const
+void ReceiverWindow::applySearch()
 {
-    const QTreeWidgetItem* item = messageList->selectedItems().value(0);
-    if (!item)
+    messageModel->replace(store->latest(search->text(), maxKept));
+    selectRow(0);
+}
+
+void ReceiverWindow::deleteSelected()
+{
+    QList<qint64> ids;
+    const QModelIndexList rows = messageList->selectionModel()->selectedRows();
+    for (const QModelIndex& row : rows)
+        ids.append(messageModel->message(row.row()).id);
+    if (ids.isEmpty())
+        return;
+    store->remove(ids);
+    const int next = std::min<int>(rows.first().row(),
+                                   messageModel->rowCount() - 1 - static_cast<int>(ids.size()));
+    messageModel->replace(store->latest(search->text(), maxKept));
+    selectRow(std::max(next, 0));
+}
+
+void ReceiverWindow::selectRow(int row)
+{
+    if (row < 0 || row >= messageModel->rowCount()) {
+        messageList->clearSelection();
+        showSelected();
+        return;
+    }
+    const QModelIndex index = messageModel->index(row, 0);
+    messageList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+}
+
+const StoredMessage* ReceiverWindow::selectedMessage() const
+{
+    const QModelIndexList rows = messageList->selectionModel()->selectedRows();
+    if (rows.isEmpty())
         return nullptr;
-    const auto found = entries.find(item->data(0, EntryRole).toLongLong());
-    return found == entries.end() ? nullptr : &found->second;
+    const QModelIndex current = messageList->currentIndex();
+    const int row = current.isValid() && messageList->selectionModel()->isRowSelected(current.row())
+                        ? current.row()
+                        : rows.first().row();
+    return &messageModel->message(row);
 }
 
 void ReceiverWindow::showSelected()
 {
-    const Entry* entry = selectedEntry();
-    replyButton->setEnabled(entry && entry->record);
-    if (!entry) {
+    const StoredMessage* message = selectedMessage();
+    replyButton->setEnabled(message && !message->malformed);
+    deleteButton->setEnabled(message);
+    if (!message) {
         for (QLineEdit* field : {receivedAt, fromName, fromAddress, fromPort})
             field->clear();
         remarks->clear();
@@ -342,29 +486,29 @@ void ReceiverWindow::showSelected()
         field->setText(text);
         field->setCursorPosition(0);
     };
-    fill(receivedAt, entry->incoming.received.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    fill(fromAddress, addressText(entry->incoming.peer));
-    fill(fromName, entry->record ? entry->record->name : Malformed);
-    fill(fromPort, entry->record ? entry->record->port : QString());
-    messageText->setPlainText(entry->record ? entry->record->text
-                                            : EscapedBytes(entry->incoming.bytes));
-    remarks->setText(remarksFor(*entry));
+    fill(receivedAt,
+         message->received.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    fill(fromAddress, message->address);
+    fill(fromName, MessageModel::displayName(*message));
+    fill(fromPort, message->port);
+    messageText->setPlainText(message->text);
+    remarks->setText(MessageModel::remarks(*message));
     remarks->setVisible(!remarks->text().isEmpty());
 }
 
 void ReceiverWindow::replyToSelected()
 {
-    const Entry* entry = selectedEntry();
-    if (!entry || !entry->record)
+    const StoredMessage* message = selectedMessage();
+    if (!message || message->malformed)
         return;
     QByteArray block;
-    const QString problem = replyProblem(*entry->record, entry->incoming.peer, block);
+    const QString problem = replyProblem(*message, block);
     if (!problem.isEmpty()) {
         ShowMessage(this, problem, ReplyTitle);
         return;
     }
     statusBar()->showMessage(
-        QStringLiteral("Handing the reply to %1 over to Quorvane...").arg(entry->record->name));
+        QStringLiteral("Handing the reply to %1 over to Quorvane...").arg(message->name));
     replies->send(block);
 }
 

@@ -1,29 +1,30 @@
 #pragma once
-// "Received Messages": the messages of this run, newest first, the selected one in full,
-// and Reply, which hands the sender's name, address and port to Quorvane.
+// "Received Messages": the latest messages of the history, newest first, the selected one
+// in full, a search, Delete, and Reply, which hands the sender's name, address and port to
+// Quorvane. A message arriving while the window is not active is announced.
 
-#include "messaging/MessageRecord.h"
+#include "receiver/History.h"
+#include "receiver/MessageModel.h"
 #include "receiver/MessageServer.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <map>
-#include <optional>
 
+class History;
+class Notifier;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
-class QTreeWidget;
+class QTableView;
 class ReplyRequester;
 
 class ReceiverWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Column { TimeColumn, NameColumn, AddressColumn, TextColumn };
-
     explicit ReceiverWindow(QWidget* parent = nullptr);
     ~ReceiverWindow() override;
 
@@ -31,17 +32,26 @@ public:
     bool startListening();
 
     MessageServer& server() { return *messages; }
-    // How many messages the list keeps; the oldest go first. Bounds the memory a flood of
+    // How many messages the list shows; the oldest go first. Bounds the memory a flood of
     // senders can take.
-    void setMaxKeptMessages(int count) { maxKept = count; }
+    void setMaxKeptMessages(int count);
     ReplyRequester& requester() { return *replies; }
+    MessageModel& model() { return *messageModel; }
+    History& history() { return *store; }
+    // Section and key of the retention setting: the days messages are kept, 0 for ever.
+    static const QString ReceiverSection;
+    static const QString KeepDaysKey;
 
     // Whether messages can arrive, and the reply port with the button that saves a new one.
     QLabel* status = nullptr;
     QLineEdit* newPort = nullptr;
     QPushButton* changePort = nullptr;
 
-    QTreeWidget* messageList = nullptr;
+    // The history's state when it cannot be used; hidden otherwise.
+    QLabel* historyStatus = nullptr;
+    QComboBox* keepDays = nullptr; // days, or 0 to keep everything
+    QLineEdit* search = nullptr;
+    QTableView* messageList = nullptr;
     // Read-only boxes rather than labels: a sender's name or port may be any length.
     QLineEdit* receivedAt = nullptr;
     QLineEdit* fromName = nullptr;
@@ -49,10 +59,17 @@ public:
     QLineEdit* fromPort = nullptr;
     QLabel* remarks = nullptr;
     QPlainTextEdit* messageText = nullptr;
+    QPushButton* deleteButton = nullptr;
     QPushButton* replyButton = nullptr;
 
 private slots:
     void addMessage(const IncomingRecord& incoming);
+    void showStored(const QList<StoredMessage>& messages);
+    void historyFailed(const QString& problem);
+    void announce(qint64 id);
+    void showMessage(qint64 id);
+    void applySearch();
+    void deleteSelected();
     void showSelected();
     void replyToSelected();
     void replyFinished(const QString& problem);
@@ -60,22 +77,16 @@ private slots:
     void comeForward();
 
 private:
-    struct Entry
-    {
-        IncomingRecord incoming;
-        std::optional<MessageRecord> record; // empty when malformed
-    };
-
     void buildControls();
     bool listenOn(std::int32_t port);
-    const Entry* selectedEntry() const;
-    QString remarksFor(const Entry& entry) const;
+    const StoredMessage* selectedMessage() const;
+    void selectRow(int row);
 
+    int maxKept = 1000; // before the model, which is made with it
     MessageServer* messages;
     ReplyRequester* replies;
+    History* store;
+    Notifier* notifier;
+    MessageModel* messageModel;
     QSystemTrayIcon* tray = nullptr;
-    // By arrival number, so that dropping the oldest leaves the others where they are.
-    std::map<qint64, Entry> entries;
-    qint64 nextEntry = 0;
-    int maxKept = 1000;
 };

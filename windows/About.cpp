@@ -23,8 +23,9 @@ const QString Credits =
 
 const QString Statement = QStringLiteral(
     "Quorvane sends short text messages from one computer to another on your network. "
-    "A message goes straight to the other machine: there is no server in between, and "
-    "nothing is kept anywhere once it has been delivered.\n\n"
+    "A message goes straight to the other machine: there is no server in between. "
+    "Messages are kept only on the receiving computer, in the message receiver's history "
+    "file, for as long as its retention setting says.\n\n"
     "Keep the people you write to in the user list, each with the address and port of "
     "their computer. Your own name and reply port travel with every message, so that the "
     "person you write to can answer you; set them under Identification.\n\n"
