@@ -1,10 +1,13 @@
 #include "platform/ReplyChannel.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QTimer>
 #include <QtEndian>
+#include <utility>
 
 namespace {
 
@@ -22,25 +25,53 @@ QByteArray u32Bytes(std::uint32_t value)
 
 } // namespace
 
-// One client: its socket, what it has sent so far, and the timer that drops it when it
-// keeps the server waiting.
+// One client. It is in one of three states: read, while it owes the server the rest of a
+// frame (within its deadline); handling, while a handler runs for its frame or owes it an
+// answer (not read, no deadline); or waiting for it to take its answers (not read).
 class ReplyChannelServer::Connection : public QObject
 {
 public:
-    Connection(QLocalSocket* socket, int idleTimeout, QObject* parent)
-        : QObject(parent), socket(socket)
+    Connection(QLocalSocket* socket, QObject* parent) : QObject(parent), socket(socket)
     {
         socket->setParent(this);
-        idle.setSingleShot(true);
-        idle.setInterval(idleTimeout);
-        idle.start();
+        // Past this, Qt stops reading the socket and the client's writes wait.
+        socket->setReadBufferSize(ChannelLimits::ReadAhead);
+        expiry.setSingleShot(true);
+    }
+
+    // The client now has FrameTimeoutMs for its next frame. Only the deadline moves: the
+    // timer wakes once and looks at it.
+    void arm()
+    {
+        deadline.setRemainingTime(ChannelLimits::FrameTimeoutMs);
+        if (!expiry.isActive())
+            expiry.start(ChannelLimits::FrameTimeoutMs);
     }
 
     QLocalSocket* socket;
-    QByteArray pending;
-    QTimer idle;
-    bool busy = false;
+    QByteArray buffer;    // bytes read; those before `offset` are handled
+    qsizetype offset = 0; // handled frames are skipped, never erased one by one
+    QDeadlineTimer deadline;
+    QTimer expiry;
+    bool handling = false;
+    bool inPass = false;
+    bool passQueued = false;
+    bool dropped = false;
+    // The answer of the previous frame when it asked for activation: the next ones in a
+    // row get it too, without activating again.
+    std::optional<std::uint32_t> lastActivation;
 };
+
+// For deferAnswer(). Handlers nest when one runs a modal box, so each call keeps the outer
+// one and puts it back.
+struct ReplyChannelServer::Running
+{
+    QPointer<ReplyChannelServer> server;
+    QPointer<Connection> connection;
+    bool deferred = false;
+};
+
+ReplyChannelServer::Running* ReplyChannelServer::running = nullptr;
 
 ReplyChannelServer::ReplyChannelServer(QObject* parent)
     : QObject(parent), server(new QLocalServer(this))
@@ -77,70 +108,154 @@ ChannelProc ReplyChannelServer::setProc(ChannelProc newProc)
     return previous;
 }
 
-void ReplyChannelServer::setIdleTimeout(int milliseconds)
+ChannelAnswer ReplyChannelServer::deferAnswer()
 {
-    idleTimeout = milliseconds;
+    if (!running)
+        return {};
+    running->deferred = true;
+    return [server = running->server, connection = running->connection](std::uint32_t result) {
+        if (!server || !connection || connection->dropped)
+            return;
+        connection->handling = false;
+        server->answer(connection, result);
+        // What the client sent meanwhile is handled from the event loop, not in the caller.
+        QTimer::singleShot(0, connection, [server, connection] {
+            if (server && connection)
+                server->serve(connection);
+        });
+    };
 }
 
 void ReplyChannelServer::acceptConnections()
 {
     while (QLocalSocket* socket = server->nextPendingConnection()) {
-        auto* connection = new Connection(socket, idleTimeout, this);
-        connect(&connection->idle, &QTimer::timeout, connection, [connection] {
-            connection->socket->abort();
-            connection->deleteLater();
-        });
-        connect(socket, &QLocalSocket::disconnected, connection, [connection] {
-            connection->idle.stop();
-            connection->deleteLater();
-        });
-        connect(socket, &QLocalSocket::readyRead, this,
-                [this, connection] { handleFrames(connection); });
-        if (socket->bytesAvailable() > 0)
-            handleFrames(connection);
-    }
-}
-
-void ReplyChannelServer::handleFrames(Connection* raw)
-{
-    QPointer<Connection> connection(raw);
-    connection->pending += connection->socket->readAll();
-    // A handler that runs a modal box lets more data arrive; it is read here and handled
-    // by the outer call once the handler returns.
-    if (connection->busy)
-        return;
-    connection->busy = true;
-
-    while (connection && connection->pending.size() >= ChannelHeaderSize) {
-        const char* header = connection->pending.constData();
-        const std::uint32_t message = readU32(header);
-        const std::uint32_t dwData = readU32(header + 4);
-        const std::uint32_t cbData = readU32(header + 8);
-        if (cbData > MaxChannelFrameData) {
-            connection->socket->abort();
-            connection->deleteLater();
-            return;
+        if (connections >= ChannelLimits::MaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
         }
-        const qsizetype frameSize = ChannelHeaderSize + static_cast<qsizetype>(cbData);
-        if (connection->pending.size() < frameSize)
-            break;
-        const QByteArray data = connection->pending.mid(ChannelHeaderSize, cbData);
-        connection->pending.remove(0, frameSize);
-        connection->idle.stop();
-
-        const std::uint32_t result = proc ? proc(message, dwData, data) : 0;
-        if (!connection)
-            return;
-        if (connection->socket->state() == QLocalSocket::ConnectedState)
-            connection->socket->write(u32Bytes(result));
-        connection->pending += connection->socket->readAll();
-    }
-    if (connection) {
-        connection->busy = false;
-        connection->idle.start();
+        ++connections;
+        auto* connection = new Connection(socket, this);
+        connect(&connection->expiry, &QTimer::timeout, connection, [this, connection] {
+            if (connection->handling)
+                return; // armed again once answered
+            if (connection->deadline.hasExpired())
+                drop(connection);
+            else
+                connection->expiry.start(connection->deadline.remainingTime());
+        });
+        connect(socket, &QLocalSocket::disconnected, connection,
+                [this, connection] { drop(connection); });
+        connect(socket, &QLocalSocket::readyRead, connection,
+                [this, connection] { serve(connection); });
+        // A client that took its answers may be read again.
+        connect(socket, &QLocalSocket::bytesWritten, connection,
+                [this, connection] { serve(connection); });
+        connection->arm();
+        serve(connection);
     }
 }
 
+void ReplyChannelServer::drop(Connection* connection)
+{
+    if (connection->dropped)
+        return;
+    connection->dropped = true;
+    --connections;
+    connection->expiry.stop();
+    connection->socket->abort();
+    connection->deleteLater();
+}
+
+void ReplyChannelServer::answer(Connection* connection, std::uint32_t result)
+{
+    if (connection->socket->state() == QLocalSocket::ConnectedState)
+        connection->socket->write(u32Bytes(result));
+    connection->arm();
+}
+
+void ReplyChannelServer::serve(Connection* connection)
+{
+    if (connection->dropped || connection->handling || connection->inPass)
+        return;
+    QPointer<Connection> alive(connection);
+    connection->inPass = true;
+    QElapsedTimer pass;
+    pass.start();
+    int frames = 0;
+    for (;;) {
+        if (connection->socket->bytesToWrite() > ChannelLimits::MaxUnreadAnswers)
+            break; // bytesWritten brings it back
+        const qsizetype available = connection->buffer.size() - connection->offset;
+        if (available >= ChannelHeaderSize) {
+            const char* header = connection->buffer.constData() + connection->offset;
+            const std::uint32_t message = readU32(header);
+            const std::uint32_t dwData = readU32(header + 4);
+            const std::uint32_t cbData = readU32(header + 8);
+            if (cbData > MaxChannelFrameData) {
+                drop(connection);
+                return;
+            }
+            const qsizetype frameSize = ChannelHeaderSize + static_cast<qsizetype>(cbData);
+            if (available >= frameSize) {
+                const QByteArray data =
+                    connection->buffer.mid(connection->offset + ChannelHeaderSize, cbData);
+                connection->offset += frameSize;
+                if (!handleFrame(connection, message, dwData, data))
+                    break;
+                if (++frames >= ChannelLimits::FramesPerPass ||
+                    pass.hasExpired(ChannelLimits::PassTimeMs)) {
+                    // The rest waits for the next pass, after the event loop's turn.
+                    if (!connection->passQueued) {
+                        connection->passQueued = true;
+                        QTimer::singleShot(0, connection, [this, connection] {
+                            connection->passQueued = false;
+                            serve(connection);
+                        });
+                    }
+                    break;
+                }
+                continue;
+            }
+        }
+        // Short of a whole frame: keep only the unhandled rest, and read what Qt holds.
+        if (connection->socket->bytesAvailable() == 0)
+            break;
+        connection->buffer.remove(0, connection->offset);
+        connection->offset = 0;
+        connection->buffer += connection->socket->readAll();
+    }
+    if (alive)
+        connection->inPass = false;
+}
+
+// False when the connection is gone, or its handler deferred the answer.
+bool ReplyChannelServer::handleFrame(Connection* connection, std::uint32_t message,
+                                     std::uint32_t dwData, const QByteArray& data)
+{
+    if (message == ChannelMessage::Activate && connection->lastActivation) {
+        answer(connection, *connection->lastActivation);
+        return true;
+    }
+    Running frame{this, connection};
+    Running* outer = std::exchange(running, &frame);
+    connection->handling = true;
+    // A copy: the handler may install another one while it runs.
+    const ChannelProc handler = proc;
+    const std::uint32_t result = handler ? handler(message, dwData, data) : 0;
+    running = outer;
+    if (!frame.connection || frame.connection->dropped)
+        return false;
+    if (frame.deferred) {
+        connection->lastActivation.reset();
+        return false;
+    }
+    connection->handling = false;
+    connection->lastActivation =
+        message == ChannelMessage::Activate ? std::optional<std::uint32_t>(result) : std::nullopt;
+    answer(connection, result);
+    return true;
+}
 QByteArray ChannelFrame(std::uint32_t message, std::uint32_t dwData, const QByteArray& data)
 {
     return u32Bytes(message) + u32Bytes(dwData) +

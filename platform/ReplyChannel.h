@@ -24,10 +24,31 @@ constexpr std::uint32_t FindWindow = 0x8002; // 1 when a window has the caption 
 constexpr std::uint32_t MaxChannelFrameData = 65536;
 constexpr int ChannelHeaderSize = 12;
 
+// Everything a client can make the server spend is bounded here.
+namespace ChannelLimits {
+// A frame must be whole this long after the server became ready for it (the connection
+// was accepted or the previous frame answered), however the bytes trickle in.
+constexpr int FrameTimeoutMs = 5000;
+// Clients past this many are closed as soon as they connect.
+constexpr int MaxConnections = 64;
+// One pass over a connection handles at most this many frames, or runs this long, before
+// the event loop gets its turn (painting, input, other clients).
+constexpr int FramesPerPass = 256;
+constexpr int PassTimeMs = 5;
+// Bytes kept per connection: what Qt reads ahead is capped at one maximal frame, and a
+// client that leaves this much of its answers unread is not read further until it does.
+constexpr qint64 ReadAhead = ChannelHeaderSize + qint64(MaxChannelFrameData);
+constexpr qint64 MaxUnreadAnswers = 64 * 1024;
+} // namespace ChannelLimits
+
 // Handles one frame on the user-interface thread, like a window procedure. It may run a
-// modal box; frames of other clients are handled meanwhile.
+// modal box; frames of other clients are handled meanwhile, never a second frame of the
+// same client.
 using ChannelProc = std::function<std::uint32_t(std::uint32_t message, std::uint32_t dwData,
                                                 const QByteArray& data)>;
+
+// Answers a frame whose handler returned before its answer was known.
+using ChannelAnswer = std::function<void(std::uint32_t result)>;
 
 class ReplyChannelServer : public QObject
 {
@@ -46,18 +67,27 @@ public:
     // on to its predecessor. Without any handler every frame is answered with 0.
     ChannelProc setProc(ChannelProc proc);
 
-    // How long a client may keep the server waiting for the rest of a frame (or for a
-    // first frame) before it is dropped.
-    void setIdleTimeout(int milliseconds);
+    // Called by a handler while it runs: its return value is then ignored, and its client
+    // waits (and is not read) until the returned function gives the answer. Empty when no
+    // handler runs.
+    static ChannelAnswer deferAnswer();
 
 private:
     class Connection;
+    struct Running;
     void acceptConnections();
-    void handleFrames(Connection* connection);
+    void serve(Connection* connection);
+    bool handleFrame(Connection* connection, std::uint32_t message, std::uint32_t dwData,
+                     const QByteArray& data);
+    void answer(Connection* connection, std::uint32_t result);
+    void drop(Connection* connection);
+
+    // The frame whose handler runs now, if any.
+    static Running* running;
 
     QLocalServer* server;
     ChannelProc proc;
-    int idleTimeout = 5000;
+    int connections = 0;
 };
 
 // Sends one frame and waits for the answer. `timeoutMs` bounds each wait (-1 waits for as

@@ -2,13 +2,15 @@
 
 #include "platform/ReplyChannel.h"
 
-#include <QEventLoop>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLocalSocket>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
+#include <algorithm>
+#include <atomic>
 #include <future>
 #include <memory>
 #include <vector>
@@ -23,9 +25,67 @@ std::future<std::optional<std::uint32_t>> sendAsync(const QString& path, std::ui
                       [=] { return SendChannelMessage(path, message, dwData, data, 10000); });
 }
 
-bool ready(const std::future<std::optional<std::uint32_t>>& future)
+template <typename T> bool ready(const std::future<T>& future)
 {
     return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// Resident memory of this process (0 where /proc is missing).
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return 0;
+}
+
+struct Hostile
+{
+    qint64 closedAfterMs = -1; // -1: still connected when it gave up waiting
+};
+
+// A hostile client on its own thread. It sends `bytes` (one a second when `dribble`), then
+// `filler` over and over up to 300 MB for as long as the server takes it, leaving its
+// answers unread meanwhile; then it waits for the server to close it.
+std::future<Hostile> attack(const QString& path, const QByteArray& bytes, bool dribble,
+                            const QByteArray& filler, std::atomic<int>& connected,
+                            std::atomic<int>& settled)
+{
+    return std::async(std::launch::async, [=, &connected, &settled] {
+        Hostile result;
+        QLocalSocket socket;
+        socket.setReadBufferSize(4096);
+        socket.connectToServer(path);
+        const bool up = socket.waitForConnected(5000);
+        QElapsedTimer clock;
+        clock.start();
+        ++connected;
+        const auto open = [&] { return socket.state() == QLocalSocket::ConnectedState; };
+        for (qsizetype i = 0; up && dribble && i < bytes.size() && open(); ++i) {
+            socket.write(bytes.constData() + i, 1);
+            if (socket.waitForDisconnected(1000))
+                break;
+        }
+        if (!dribble)
+            socket.write(bytes);
+        bool taken = true;
+        for (qint64 sent = 0; up && taken && !filler.isEmpty() && sent < (300 << 20) && open();
+             sent += filler.size()) {
+            socket.write(filler);
+            // A server that no longer reads this client takes nothing for a second.
+            while (taken && socket.bytesToWrite() > 0 && open())
+                taken = socket.waitForBytesWritten(1000);
+        }
+        ++settled;
+        socket.setReadBufferSize(0);
+        if (up && (!open() || socket.waitForDisconnected(ChannelLimits::FrameTimeoutMs + 4000)))
+            result.closedAfterMs = clock.elapsed();
+        return result;
+    });
 }
 
 std::uint32_t echoProc(std::uint32_t message, std::uint32_t dwData, const QByteArray& data)
@@ -45,8 +105,8 @@ private slots:
     void framesAreAnsweredInOrder();
     void handlersChainLikeWindowProcedures();
     void noListenerIsAClearFailure();
-    void hostileClientsChangeNothing();
-    void handlerWaitingServesOtherClients();
+    void hostileClients_data();
+    void hostileClients();
 
 private:
     QTemporaryDir dir;
@@ -110,78 +170,116 @@ void TestChannel::noListenerIsAClearFailure()
     QVERIFY(!error.isEmpty());
 }
 
-void TestChannel::hostileClientsChangeNothing()
+void TestChannel::hostileClients_data()
 {
-    int handled = 0;
-    server->setIdleTimeout(300);
-    server->setProc([&](std::uint32_t, std::uint32_t, const QByteArray&) {
-        ++handled;
-        return 42u;
-    });
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("clients");
+    QTest::addColumn<bool>("dribble");
+    QTest::addColumn<QByteArray>("filler");
+    QTest::addColumn<bool>("probeServed");
+    QTest::addColumn<int>("closedAtOnce");
+    QTest::addColumn<int>("closedAtDeadline");
+    QTest::addColumn<QStringList>("handled");
 
-    // A frame announcing 4 GiB is refused at its header.
-    QLocalSocket huge;
-    huge.connectToServer(path);
-    QVERIFY(huge.waitForConnected(2000));
-    QSignalSpy hugeClosed(&huge, &QLocalSocket::disconnected);
-    QByteArray header(12, '\0');
-    qToLittleEndian<std::uint32_t>(ChannelMessage::CopyData, header.data());
-    qToLittleEndian<std::uint32_t>(0xFFFFFFFFu, header.data() + 8);
-    huge.write(header + QByteArray(1000, 'x'));
-    QVERIFY(hugeClosed.wait(5000));
-
-    // A frame cut short, and fifty clients that say nothing, are dropped after the timeout.
-    QLocalSocket cut;
-    cut.connectToServer(path);
-    QVERIFY(cut.waitForConnected(2000));
-    QSignalSpy cutClosed(&cut, &QLocalSocket::disconnected);
-    cut.write(ChannelFrame(ChannelMessage::CopyData, 0, "Bob").left(14));
-    std::vector<std::unique_ptr<QLocalSocket>> idle;
-    for (int i = 0; i < 50; ++i) {
-        idle.push_back(std::make_unique<QLocalSocket>());
-        idle.back()->connectToServer(path);
-        QVERIFY(idle.back()->waitForConnected(2000));
-    }
-
-    // Meanwhile a proper client is served at once.
-    auto valid = sendAsync(path, ChannelMessage::CopyData, 0, "ok");
-    QTRY_VERIFY(ready(valid));
-    QCOMPARE(valid.get(), std::optional<std::uint32_t>(42));
-
-    QTRY_COMPARE(cutClosed.count(), 1);
-    for (auto& socket : idle)
-        QTRY_COMPARE(socket->state(), QLocalSocket::UnconnectedState);
-    QCOMPARE(handled, 1);
+    QByteArray overLimit = ChannelFrame(ChannelMessage::CopyData, 0, {});
+    qToLittleEndian<std::uint32_t>(MaxChannelFrameData + 1, overLimit.data() + 8);
+    const QByteArray request = ChannelFrame(ChannelMessage::CopyData, 0, "Bob");
+    QTest::newRow("data over the limit") << overLimit + QByteArray(1000, 'x') << 1 << false
+                                         << QByteArray() << true << 1 << 0 << QStringList();
+    QTest::newRow("frame cut short")
+        << request.left(14) << 1 << false << QByteArray() << true << 0 << 1 << QStringList();
+    QTest::newRow("one byte a second")
+        << request << 1 << true << QByteArray() << true << 0 << 1 << QStringList();
+    QTest::newRow("silent clients up to the cap")
+        << QByteArray() << ChannelLimits::MaxConnections << false << QByteArray() << false << 0
+        << ChannelLimits::MaxConnections << QStringList();
+    QTest::newRow("20000 activations in one write")
+        << ChannelFrame(ChannelMessage::Activate, 0, {}).repeated(20000) << 1 << false
+        << QByteArray() << true << 0 << 1 << QStringList{"activate"};
+    // Past the first pass, so that its data coming in could re-enter the handling; and
+    // 300 MB offered meanwhile, which must be neither read nor handled.
+    QTest::newRow("second frame while the first is handled")
+        << ChannelFrame(ChannelMessage::Activate, 0, {}).repeated(ChannelLimits::FramesPerPass) +
+               ChannelFrame(ChannelMessage::CopyData, 0, "wait") + request + overLimit
+        << 1 << false << QByteArray(64 * 1024, 'x') << true << 1 << 0
+        << QStringList{"Bob", "activate", "wait"};
+    QTest::newRow("answers never read")
+        << QByteArray() << 1 << false << ChannelFrame(9, 0, {}).repeated(5000) << true << 0 << 1
+        << QStringList();
 }
 
-void TestChannel::handlerWaitingServesOtherClients()
+void TestChannel::hostileClients()
 {
-    // Like a handler that shows a modal box: while it waits, events keep flowing and
-    // another client's frame is handled; the first client gets its answer only afterwards.
-    bool released = false;
-    std::future<std::optional<std::uint32_t>> releasing;
-    server->setProc([&](std::uint32_t message, std::uint32_t, const QByteArray&) -> std::uint32_t {
-        if (message == 2) {
-            released = true;
-            return 2;
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, clients);
+    QFETCH(bool, dribble);
+    QFETCH(QByteArray, filler);
+    QFETCH(int, closedAtOnce);
+    QFETCH(int, closedAtDeadline);
+
+    const qint64 memoryBefore = residentBytes();
+    qint64 memoryPeak = memoryBefore;
+    QStringList handled;
+    bool waiting = false;
+    std::atomic<int> connected{0};
+    std::atomic<int> settled{0};
+    server->setProc([&](std::uint32_t message, std::uint32_t, const QByteArray& data) {
+        if (data == "probe")
+            return 42u;
+        if (message != ChannelMessage::CopyData && message != ChannelMessage::Activate)
+            return 0u;
+        // Nothing but the probe may be handled while "wait" is: not the same client's next
+        // frame above all.
+        const QString name = message == ChannelMessage::Activate ? "activate" : QString(data);
+        handled << (waiting ? "during wait: " : "") + name;
+        if (data == "wait") {
+            // Like a modal box: events flow, another client is served, and the hostile one
+            // sends all the server would take.
+            waiting = true;
+            auto other = sendAsync(path, 1, 0, "probe");
+            if (!QTest::qWaitFor([&] { return ready(other) && settled == clients; }, 20000) ||
+                other.get() != std::optional<std::uint32_t>(42))
+                handled << "no other client served";
+            waiting = false;
         }
-        releasing = sendAsync(path, 2, 0, {});
-        QEventLoop loop;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (released)
-                loop.quit();
-        });
-        poll.start(10);
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-        return released ? 1 : 0;
+        return 1u;
     });
-    auto waiting = sendAsync(path, 1, 0, {});
-    QTRY_VERIFY(ready(waiting));
-    QCOMPARE(waiting.get(), std::optional<std::uint32_t>(1));
-    QVERIFY(ready(releasing));
-    QCOMPARE(releasing.get(), std::optional<std::uint32_t>(2));
+
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this,
+            [&] { memoryPeak = std::max(memoryPeak, residentBytes()); });
+    sampler.start(20);
+    std::vector<std::future<Hostile>> attackers;
+    for (int i = 0; i < clients; ++i)
+        attackers.push_back(attack(path, bytes, dribble, filler, connected, settled));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.load(), clients, 10000);
+    auto probe = sendAsync(path, 1, 0, "probe");
+    QTRY_VERIFY_WITH_TIMEOUT(ready(probe), 10000);
+    QTEST(probe.get().has_value(), "probeServed");
+
+    int atOnce = 0;
+    int atDeadline = 0;
+    qint64 latest = 0;
+    for (auto& attacker : attackers) {
+        QTRY_VERIFY_WITH_TIMEOUT(ready(attacker), 20000);
+        const qint64 closedAfter = attacker.get().closedAfterMs;
+        latest = std::max(latest, closedAfter);
+        if (closedAfter >= 0 && closedAfter < ChannelLimits::FrameTimeoutMs - 1000)
+            ++atOnce;
+        else if (closedAfter >= ChannelLimits::FrameTimeoutMs - 100)
+            ++atDeadline;
+    }
+    qInfo("last hostile client closed %lld ms after it connected", static_cast<long long>(latest));
+    QCOMPARE(atOnce, closedAtOnce);
+    QCOMPARE(atDeadline, closedAtDeadline);
+    QVERIFY2(memoryPeak - memoryBefore < 10 * 1024 * 1024,
+             qPrintable(QString::number((memoryPeak - memoryBefore) >> 20) + " MB more"));
+    handled.sort();
+    QTEST(handled, "handled");
+    // Afterwards the channel serves as before.
+    probe = sendAsync(path, 1, 0, "probe");
+    QTRY_VERIFY(ready(probe));
+    QCOMPARE(probe.get(), std::optional<std::uint32_t>(42));
 }
 
 QTEST_GUILESS_MAIN(TestChannel)
