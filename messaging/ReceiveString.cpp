@@ -44,12 +44,13 @@ QString CopyDataToString(QByteArrayView block)
     QString text = QString::fromLocal8Bit(buffer, CopyDataBufferSize);
     text.truncate(text.lastIndexOf(QChar(u'\0')));
     // The zero padding after a short block stands for one final separator, no more: a
-    // block that ends after its address must not read as having an empty port.
+    // block that ends after its address must not read as having an empty port. Zeros the
+    // block sends itself all count: one ending in two of them has an empty port.
     qsizetype end = text.size();
     while (end > 0 && text[end - 1] == QChar(u'\0'))
         --end;
-    if (end < text.size())
-        text.truncate(end + 1);
+    const qsizetype own = QString::fromLocal8Bit(buffer, length).size();
+    text.truncate(std::max(end + 1, own));
     return text;
 }
 

@@ -17,7 +17,8 @@ QByteArray MessageRecordBytes(const QString& userName, std::int32_t replyPort, c
 
 // Bytes of a copy-data block are read through a zero-filled 255-byte buffer, so at most the
 // first 254 bytes count and the text ends before the buffer's last NUL. The padding after
-// a shorter block counts as one NUL: the block's final separator may be left out.
+// a shorter block counts as one NUL: the block's final separator may be left out. The
+// block's own bytes, its zeros included, are kept as sent.
 constexpr int CopyDataBufferSize = 255;
 QString CopyDataToString(QByteArrayView block);
 
