@@ -138,8 +138,8 @@ int main(int argc, char* argv[])
         !window.history().isOpen())
         bench::fail(QStringLiteral("the receiver did not start"));
     int finished = 0;
-    QObject::connect(&window.history(), &History::stored,
-                     [&](const QList<StoredMessage>& messages) { finished += messages.size(); });
+    QObject::connect(&window, &ReceiverWindow::messagesShown,
+                     [&](int count) { finished += count; });
 
     run(port, 1, 1, [&] { return finished == 1; });
     const double firstRss = residentMegabytes();

@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -34,6 +35,7 @@ namespace {
 const QString Caption = QStringLiteral("Received Messages");
 const QString ReplyTitle = QStringLiteral("Reply");
 constexpr std::int32_t DefaultReplyPort = 505;
+constexpr qint64 ShowInterval = 40; // ms
 
 // An IPv4 sender reaches the dual-stack socket as ::ffff:a.b.c.d; show it as a.b.c.d.
 QString addressText(const QHostAddress& address)
@@ -109,8 +111,10 @@ const QString ReceiverWindow::KeepDaysKey = QStringLiteral("KeepDays");
 ReceiverWindow::ReceiverWindow(QWidget* parent)
     : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this)),
       store(new History(this)), notifier(new Notifier(this)),
-      messageModel(new MessageModel(maxKept, this))
+      messageModel(new MessageModel(maxKept, this)), showTimer(new QTimer(this))
 {
+    showTimer->setSingleShot(true);
+    connect(showTimer, &QTimer::timeout, this, &ReceiverWindow::showWaiting);
     setObjectName(QStringLiteral("ReceiverWindow"));
     setWindowTitle(Caption);
     buildControls();
@@ -375,6 +379,22 @@ void ReceiverWindow::addMessage(const IncomingRecord& incoming)
 
 void ReceiverWindow::showStored(const QList<StoredMessage>& added)
 {
+    waiting += added;
+    if (showTimer->isActive())
+        return;
+    if (!sinceShown.isValid() || sinceShown.hasExpired(ShowInterval))
+        showWaiting();
+    else
+        showTimer->start(static_cast<int>(ShowInterval - sinceShown.elapsed()));
+}
+
+void ReceiverWindow::showWaiting()
+{
+    sinceShown.start();
+    QList<StoredMessage> added;
+    added.swap(waiting);
+    if (added.isEmpty())
+        return;
     if (!search->text().isEmpty()) {
         // The history does the search; the selection stays on the message it was on.
         const StoredMessage* selected = selectedMessage();
@@ -393,6 +413,7 @@ void ReceiverWindow::showStored(const QList<StoredMessage>& added)
         notifier->notify(added.last().id,
                          added.last().name.isEmpty() ? added.last().address : added.last().name,
                          added.last().text);
+    emit messagesShown(static_cast<int>(added.size()));
 }
 
 void ReceiverWindow::historyFailed(const QString& problem)

@@ -7,6 +7,7 @@
 #include "receiver/MessageModel.h"
 #include "receiver/MessageServer.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 
@@ -19,6 +20,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
 class QTableView;
+class QTimer;
 class ReplyRequester;
 
 class ReceiverWindow : public QMainWindow
@@ -62,9 +64,14 @@ public:
     QPushButton* deleteButton = nullptr;
     QPushButton* replyButton = nullptr;
 
+signals:
+    // Stored messages have reached the list (and the notification, if any, is on its way).
+    void messagesShown(int count);
+
 private slots:
     void addMessage(const IncomingRecord& incoming);
     void showStored(const QList<StoredMessage>& messages);
+    void showWaiting();
     void historyFailed(const QString& problem);
     void announce(qint64 id);
     void showMessage(qint64 id);
@@ -89,4 +96,9 @@ private:
     Notifier* notifier;
     MessageModel* messageModel;
     QSystemTrayIcon* tray = nullptr;
+    // Stored messages not yet in the list: a busy stream is shown a few times a second,
+    // not once per commit.
+    QList<StoredMessage> waiting;
+    QTimer* showTimer;
+    QElapsedTimer sinceShown;
 };

@@ -256,7 +256,7 @@ private:
     // Sends a record and waits until the history has stored it.
     void send(const QByteArray& name, const QByteArray& text)
     {
-        QSignalSpy stored(&receiver->history(), &History::stored);
+        QSignalSpy stored(receiver.get(), &ReceiverWindow::messagesShown);
         auto sender = startSender(port, record(name, "505", text));
         QVERIFY(stored.wait());
     }
@@ -594,7 +594,7 @@ void TestReceiver::slowSendersMeetTheDeadline()
     QCOMPARE(receiver->remarks->text(),
              QStringLiteral("Incomplete: closed before the sender finished."));
     // One that never sends is closed and leaves nothing to show.
-    QSignalSpy stored(&receiver->history(), &History::stored);
+    QSignalSpy stored(receiver.get(), &ReceiverWindow::messagesShown);
     auto silent = startSender(port, QByteArray(), false);
     QTRY_COMPARE(silent->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(receiver->server().connectionCount(), 0);
@@ -882,7 +882,7 @@ int main(int argc, char* argv[])
             return 1;
         std::puts("listening");
         std::fflush(stdout);
-        QObject::connect(&window.history(), &History::stored, [] {
+        QObject::connect(&window, &ReceiverWindow::messagesShown, [] {
             std::puts("shown");
             std::fflush(stdout);
         });
