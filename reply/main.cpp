@@ -43,8 +43,13 @@ int main(int argc, char* argv[])
         return usage();
     }
 
-    const QString path = ReplyChannelPath();
     QString error;
+    // Never hand a request to a socket in a folder someone else could have put there.
+    const QString path = ReplyChannelPath(&error);
+    if (path.isEmpty()) {
+        std::fprintf(stderr, "quorvane-reply: %s\n", qPrintable(error));
+        return 1;
+    }
     // The running copy answers once the user has dealt with any "Reply" box: wait for it.
     if (!SendChannelMessage(path, ChannelMessage::CopyData, 0, block, -1, &error)) {
         std::fprintf(stderr, "quorvane-reply: no running Quorvane answered on %s (%s)\n",

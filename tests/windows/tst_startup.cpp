@@ -10,12 +10,16 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +43,8 @@ private slots:
     void secondCopyRaisesTheFirstAndEnds();
     void copiesStartedTogetherLeaveOne();
     void findWindowByCaptionMatchesExactly();
+    void unsafeRuntimeFolders_data();
+    void unsafeRuntimeFolders();
 
 private:
     TestFolders folders;
@@ -163,6 +169,87 @@ void TestStartup::findWindowByCaptionMatchesExactly()
     QVERIFY(FindWindowByCaption("Send Message ").isNull());
     ForceForeground(WindowHandle());
     form.Form_Unload();
+}
+
+void TestStartup::unsafeRuntimeFolders_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("said");      // by quorvane; empty when it runs
+    QTest::addColumn<QString>("replySaid"); // by quorvane-reply, which ends with 1
+    QTest::newRow("wrong mode") << "mode"
+                                << "has mode 0755"
+                                << "has mode 0755";
+    QTest::newRow("symbolic link") << "link"
+                                   << "is a symbolic link"
+                                   << "is a symbolic link";
+    QTest::newRow("foreign owner") << "owner"
+                                   << "belongs to another user"
+                                   << "belongs to another user";
+    QTest::newRow("lock in the way") << "lock"
+                                     << "names no running copy"
+                                     << "no running Quorvane answered";
+    QTest::newRow("XDG_RUNTIME_DIR unset") << "unset" << QString() << "/cache/quorvane-runtime/";
+}
+
+void TestStartup::unsafeRuntimeFolders()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    if (kind == "owner" && ::geteuid() != 0)
+        QSKIP("only root can give a folder to another user");
+    const PrivateFolders copyFolders;
+    QProcessEnvironment environment = copyFolders.environment();
+    const QString folder = copyFolders.runtime() + QStringLiteral("/Quorvane");
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (kind == "unset") {
+        // Qt then offers no runtime folder, as when another user made runtime-<user> first.
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("TMPDIR"), copyFolders.runtime());
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), copyFolders.config() + "/cache");
+        QFile blocker(copyFolders.runtime() + "/runtime-" + ::getpwuid(::geteuid())->pw_name);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else if (kind == "link") {
+        QVERIFY(QFile::link(copyFolders.config(), folder));
+    } else {
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, kind == "mode"
+                                                  ? owner | QFile::ReadGroup | QFile::ExeGroup |
+                                                        QFile::ReadOther | QFile::ExeOther
+                                                  : owner));
+        if (kind == "owner")
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        if (kind == "lock")
+            QVERIFY(QDir().mkdir(folder + QStringLiteral("/quorvane.lock")));
+    }
+
+    QProcess reply;
+    reply.setProcessEnvironment(environment);
+    reply.start(QStringLiteral(QUORVANE_REPLY), {"Bob", "10.0.0.2", "505"});
+    QVERIFY(reply.waitForFinished(10000));
+    QCOMPARE(reply.exitCode(), 1);
+    const QByteArray replyError = reply.readAllStandardError();
+    QFETCH(QString, replySaid);
+    QVERIFY2(replyError.contains(replySaid.toLocal8Bit()), replyError.constData());
+
+    QProcess copy;
+    copy.setProcessEnvironment(environment);
+    copy.start(QStringLiteral(QUORVANE_BINARY), {});
+    if (said.isEmpty()) {
+        const QString channel =
+            copyFolders.config() + "/cache/quorvane-runtime/Quorvane/send-message.sock";
+        QTRY_VERIFY_WITH_TIMEOUT(
+            SendChannelMessage(channel, ChannelMessage::FindWindow, 0, "Send Message", 500)
+                    .value_or(0) == 1,
+            15000);
+    } else {
+        // It says why on stderr and in a box, and ends with 1 once the box is closed.
+        QByteArray error;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (error += copy.readAllStandardError()).contains(said.toLocal8Bit()), 15000);
+        QCOMPARE(copy.state(), QProcess::Running);
+    }
+    copy.kill();
+    QVERIFY(copy.waitForFinished(5000));
 }
 
 QTEST_MAIN(TestStartup)
