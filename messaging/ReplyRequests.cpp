@@ -7,12 +7,39 @@
 #include "platform/ReplyChannel.h"
 #include "platform/SingleInstance.h"
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 namespace {
 
 ChannelProc PrevWndProc;
 ReplyWindow* HookedWindow = nullptr;
 
 const QString AnonymousName = QStringLiteral("Anonymous");
+
+// At most one "Reply" box: while it is open, newer requests only change its text, and
+// their senders are answered once it closes.
+bool ReplyBoxOpen = false;
+std::vector<std::function<void()>> AnswersAfterBox;
+// What the previous procedure gave the request being handled: its sender's answer.
+std::uint32_t CopyDataResult = 0;
+
+void announce(const QString& name)
+{
+    const QString text = QStringLiteral("Return to main menu for reply to user ") + name;
+    if (ReplyBoxOpen) {
+        HookedWindow->announceReply(text);
+        if (ChannelAnswer later = ReplyChannelServer::deferAnswer())
+            AnswersAfterBox.push_back([later, result = CopyDataResult] { later(result); });
+        return;
+    }
+    ReplyBoxOpen = true;
+    HookedWindow->announceReply(text);
+    ReplyBoxOpen = false;
+    for (const std::function<void()>& later : std::exchange(AnswersAfterBox, {}))
+        later();
+}
 
 } // namespace
 
@@ -37,8 +64,10 @@ std::uint32_t CopyDataWndProc(std::uint32_t message, std::uint32_t dwData, const
     if (message == ChannelMessage::CopyData)
         text = CopyDataToString(data);
     const std::uint32_t result = PrevWndProc ? PrevWndProc(message, dwData, data) : 0;
-    if (message == ChannelMessage::CopyData)
+    if (message == ChannelMessage::CopyData) {
+        CopyDataResult = result;
         HandleReplyRequest(text);
+    }
     return result;
 }
 
@@ -88,8 +117,7 @@ void HandleReplyRequest(const QString& text)
     if (Global::MainWindowActive)
         SelectReplyTarget(HookedWindow->recipientList());
     else
-        HookedWindow->announceReply(QStringLiteral("Return to main menu for reply to user ") +
-                                    name);
+        announce(name);
 }
 
 void SelectReplyTarget(RecipientList& combo)
@@ -105,8 +133,12 @@ void SelectReplyTarget(RecipientList& combo)
         }
     }
     if (Global::ReplyIndex == -1) {
-        if (n >= Global::MaxUsers)
+        // The table filled up while the request waited: drop it rather than retry it at
+        // every activation.
+        if (n >= Global::MaxUsers) {
+            Global::ReplyPending = false;
             return;
+        }
         users.push_back(
             {Global::ReplyTarget.name, Global::ReplyTarget.ip, Global::ReplyTarget.port, n + 1});
         Global::ReplyIndex = static_cast<std::int16_t>(n + 1);

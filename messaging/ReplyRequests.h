@@ -14,7 +14,8 @@ class ReplyWindow
 public:
     virtual ~ReplyWindow() = default;
     virtual RecipientList& recipientList() = 0;
-    // The "Reply" box; returns once the user has answered it.
+    // The "Reply" box; returns once the user has answered it. Called while that box is
+    // open, it only changes the box's text and returns at once.
     virtual void announceReply(const QString& text) = 0;
     virtual void restoreIfMinimized() = 0;
     // Starts the one-shot timer that raises the window with the caret in the message box.
