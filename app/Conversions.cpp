@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -76,6 +77,23 @@ double ReadLeadingNumber(QStringView text, qsizetype* consumed)
             return readRadix(text, 2, radix == QLatin1Char('H') ? 16 : 8, consumed);
         }
         return 0;
+    }
+
+    // Most numbers are a few plain digits, exact in a double: read them without building
+    // text for the general conversion below.
+    {
+        qsizetype j = text.size() > 0 && (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
+        const qsizetype first = j;
+        std::int64_t whole = 0;
+        while (j < text.size() && j - first < 15 && isDigit(text[j]))
+            whole = whole * 10 + (text[j++].unicode() - u'0');
+        const bool more = j < text.size() && (isDigit(text[j]) || text[j] == u'.' ||
+                                              text[j] == u'e' || text[j] == u'E');
+        if (j > first && !more) {
+            *consumed = j;
+            const double value = static_cast<double>(whole);
+            return first == 1 && text[0] == u'-' ? -value : value;
+        }
     }
 
     qsizetype i = 0;

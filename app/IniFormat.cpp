@@ -1,6 +1,7 @@
 #include "app/IniFormat.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace {
 
@@ -23,6 +24,22 @@ bool isPlainKeyChar(char16_t c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
            c == u'_' || c == u'-' || c == u'.';
+}
+
+// ASCII that is written as it stands: nothing to escape or quote.
+bool isPlainValue(QByteArrayView value)
+{
+    const auto plain = [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != ';' && c != ',' && c != '=';
+    };
+    return !value.startsWith('@') && !value.startsWith(' ') && !value.endsWith(' ') &&
+           std::all_of(value.begin(), value.end(), plain);
+}
+
+// A byte array that shows `view` without copying it.
+QByteArray rawView(QByteArrayView view)
+{
+    return QByteArray::fromRawData(view.data(), view.size());
 }
 
 void appendEscapedName(QByteArray& out, QStringView name)
@@ -248,37 +265,172 @@ QStringView trimmed(QStringView text)
     return text.mid(begin, end - begin);
 }
 
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.chop(1);
+    return text;
+}
+
+// A key=value line of ASCII without quotes, escapes, "@" or comments, not a section header.
+bool isPlainLine(QByteArrayView line)
+{
+    qsizetype eq = -1;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '"' || c == '\\' || c == '%' ||
+            c == '@' || (c < 0x20 && c != '\t' && c != '\r'))
+            return false;
+        if (c == '=' && eq < 0)
+            eq = i;
+    }
+    const char first = trimmed(line).isEmpty() ? ';' : trimmed(line).front();
+    return eq > 0 && first != ';' && first != '#' && first != '[' && first != '=';
+}
+
+// How many lines follow `from` before the next section header: room to make for keys.
+qsizetype linesUntilHeader(const QByteArray& text, qsizetype from)
+{
+    qsizetype lines = 0;
+    for (qsizetype at = from; at < text.size();) {
+        qsizetype end = text.indexOf('\n', at);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line = trimmed(QByteArrayView(text).sliced(at, end - at));
+        if (line.startsWith('[') && line.endsWith(']'))
+            break;
+        ++lines;
+        at = end + 1;
+    }
+    return lines;
+}
+
 } // namespace
 
-const QString* IniSection::find(const QString& key) const
+namespace {
+
+quint32 keyHash(QByteArrayView key)
 {
-    const auto it = values.constFind(key);
-    return it == values.cend() ? nullptr : &it.value();
+    quint32 hash = 2166136261u; // FNV-1a: keys are short
+    for (const char c : key)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    // Mixed so that keys differing only in their last digits spread over the low bits.
+    hash ^= hash >> 16;
+    hash *= 0x85ebca6bu;
+    hash ^= hash >> 13;
+    hash *= 0xc2b2ae35u;
+    return hash ^ (hash >> 16);
+}
+
+} // namespace
+
+qsizetype IniSection::slotOf(QByteArrayView key, quint32 hash) const
+{
+    if (buckets.empty())
+        return -1;
+    const std::size_t mask = buckets.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = buckets[i];
+        if (slot.entry == Empty)
+            return -1;
+        if (slot.entry >= 0 && slot.hash == hash && entries[slot.entry].key == key)
+            return static_cast<qsizetype>(i);
+    }
+}
+
+void IniSection::addSlot(quint32 hash, qint32 entry)
+{
+    const std::size_t mask = buckets.size() - 1;
+    std::size_t i = hash & mask;
+    while (buckets[i].entry != Empty)
+        i = (i + 1) & mask;
+    buckets[i] = {hash, entry};
+    ++usedSlots;
+}
+
+void IniSection::rebuildSlots(qsizetype keys)
+{
+    std::size_t size = 16;
+    while (size < static_cast<std::size_t>(keys) * 2)
+        size *= 2;
+    buckets.assign(size, Slot());
+    usedSlots = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (!entries[i].key.isNull())
+            addSlot(keyHash(entries[i].key), static_cast<qint32>(i));
+    }
+}
+
+std::optional<QString> IniSection::value(const QString& key) const
+{
+    const QByteArray utf8 = key.toUtf8();
+    const qsizetype slot = slotOf(utf8, keyHash(utf8));
+    if (slot < 0)
+        return std::nullopt;
+    return QString::fromUtf8(entries[buckets[slot].entry].value);
 }
 
 void IniSection::set(const QString& key, const QString& value)
 {
-    auto it = values.find(key);
-    if (it == values.end()) {
-        values.insert(key, value);
-        order.append(key);
-    } else {
-        it.value() = value;
+    setUtf8(key.toUtf8(), value.toUtf8());
+}
+
+void IniSection::setUtf8(const QByteArray& key, const QByteArray& value)
+{
+    const quint32 hash = keyHash(key);
+    const qsizetype slot = slotOf(key, hash);
+    if (slot >= 0) {
+        entries[buckets[slot].entry].value = value;
+        return;
     }
+    // At most half full, so that probes stay short.
+    if ((usedSlots + 1) * 2 > static_cast<qsizetype>(buckets.size()))
+        rebuildSlots(2 * live + 16);
+    entries.append({key, value});
+    addSlot(hash, static_cast<qint32>(entries.size() - 1));
+    ++live;
 }
 
 void IniSection::remove(const QString& key)
 {
-    if (values.remove(key))
-        order.removeOne(key);
+    const QByteArray utf8 = key.toUtf8();
+    const qsizetype slot = slotOf(utf8, keyHash(utf8));
+    if (slot < 0)
+        return;
+    entries[buckets[slot].entry] = {};
+    buckets[slot].entry = Removed;
+    --live;
+    if (entries.size() > 2 * live + 16) {
+        entries.removeIf([](const Entry& e) { return e.key.isNull(); });
+        rebuildSlots(live);
+    }
+}
+
+void IniSection::clear()
+{
+    const qsizetype keys = live;
+    entries.clear();
+    source.clear();
+    live = 0;
+    reserve(keys);
+}
+
+void IniSection::reserve(qsizetype keys)
+{
+    entries.reserve(keys);
+    if (static_cast<std::size_t>(keys) * 2 > buckets.size())
+        rebuildSlots(keys);
+    else if (live == 0)
+        rebuildSlots(0);
 }
 
 SettingPairs IniSection::pairs() const
 {
     SettingPairs out;
-    out.reserve(order.size());
-    for (const QString& key : order)
-        out.append({key, values.value(key)});
+    out.reserve(live);
+    forEach([&out](const QString& key, const QString& value) { out.append({key, value}); });
     return out;
 }
 
@@ -323,6 +475,14 @@ IniDocument ParseIni(const QByteArray& text)
             end = text.size();
         const QByteArrayView bytes(text.constData() + start, end - start);
         start = end + 1;
+        if (current && isPlainLine(bytes)) {
+            // Most lines: ASCII with nothing to unescape, taken without a detour.
+            const qsizetype eq = bytes.indexOf('=');
+            const QByteArrayView key = trimmed(bytes.first(eq));
+            if (!key.isEmpty())
+                current->setUtf8(rawView(key), rawView(trimmed(bytes.sliced(eq + 1))));
+            continue;
+        }
         const QString decoded = decodeLine(bytes);
         const QStringView line = trimmed(decoded);
         if (line.isEmpty() || line[0] == u';' || line[0] == u'#')
@@ -338,6 +498,8 @@ IniDocument ParseIni(const QByteArray& text)
             else if (inside.compare(RootSection, Qt::CaseInsensitive) != 0)
                 name = unescapeName(inside);
             current = &document.section(name);
+            current->keep(text);
+            current->reserve(current->size() + linesUntilHeader(text, start) + 16);
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
@@ -346,16 +508,19 @@ IniDocument ParseIni(const QByteArray& text)
         const QString key = unescapeName(trimmed(line.left(eq)));
         if (key.isEmpty())
             continue;
-        if (!current)
+        if (!current) {
             current = &document.section(QString());
+            current->keep(text);
+        }
         current->set(key, unescapeValue(trimmed(line.mid(eq + 1))));
     }
     return document;
 }
 
-QByteArray WriteIni(const IniDocument& document)
+QByteArray WriteIni(const IniDocument& document, qsizetype sizeHint)
 {
     QByteArray out;
+    out.reserve(sizeHint + sizeHint / 8 + 64);
     for (const QString& name : document.sections()) {
         const IniSection* section = document.find(name);
         if (section->isEmpty())
@@ -370,12 +535,18 @@ QByteArray WriteIni(const IniDocument& document)
         else
             appendEscapedName(out, name);
         out += "]\n";
-        for (const QString& key : section->keys()) {
-            appendEscapedName(out, key);
+        section->forEachUtf8([&out](const QByteArray& key, const QByteArray& value) {
+            if (std::all_of(key.begin(), key.end(), [](char c) { return isPlainKeyChar(c); }))
+                out += key;
+            else
+                appendEscapedName(out, QString::fromUtf8(key));
             out += '=';
-            appendEscapedValue(out, *section->find(key));
+            if (isPlainValue(value))
+                out += value;
+            else
+                appendEscapedValue(out, QString::fromUtf8(value));
             out += '\n';
-        }
+        });
     }
     return out;
 }

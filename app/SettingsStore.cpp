@@ -248,7 +248,7 @@ void applyOwnEdits(const Store& s, IniDocument& fresh)
             continue;
         }
         for (const QString& key : it->keys) {
-            const QString* value = own ? own->find(key) : nullptr;
+            const std::optional<QString> value = own ? own->value(key) : std::nullopt;
             if (value)
                 fresh.section(name).set(key, *value);
             else if (fresh.find(name))
@@ -316,7 +316,7 @@ std::optional<QString> save()
             return saveFailure(s.path, reason);
         ++s.externalChanges;
     }
-    QByteArray bytes = WriteIni(s.document);
+    QByteArray bytes = WriteIni(s.document, s.bytes.size());
     if (bytes != s.bytes) {
         if (!writeDurably(s.path, bytes, reason))
             return saveFailure(s.path, reason);
@@ -351,17 +351,15 @@ QString SettingsStore::GetSetting(const QString& section, const QString& key,
                                   const QString& defaultValue) const
 {
     const IniSection* found = store().document.find(section);
-    const QString* value = found ? found->find(key) : nullptr;
-    return value ? *value : defaultValue;
+    return (found ? found->value(key) : std::nullopt).value_or(defaultValue);
 }
 
 void SettingsStore::SaveSetting(const QString& section, const QString& key, const QString& value)
 {
     Store& s = store();
     IniSection& target = s.document.section(section);
-    const QString* old = target.find(key);
     // Writing back what is there is no change of ours, and must not undo someone else's.
-    if (old && *old == value)
+    if (target.value(key) == value)
         return;
     target.set(key, value);
     OwnEdits& edits = s.edits[section];
@@ -376,13 +374,15 @@ void SettingsStore::DeleteSetting(const QString& section, const QString& key)
     if (!found)
         return;
     if (key.isEmpty()) {
-        s.document.remove(section);
+        // Emptied rather than removed: refilled right after, as a save of the users is, it
+        // keeps its place in the file and its room.
+        s.document.section(section).clear();
         OwnEdits& edits = s.edits[section];
         edits.replaced = true;
         edits.keys.clear();
         return;
     }
-    if (!found->find(key))
+    if (!found->value(key))
         return;
     s.document.section(section).remove(key);
     OwnEdits& edits = s.edits[section];
@@ -394,6 +394,14 @@ SettingPairs SettingsStore::GetAllSettings(const QString& section) const
 {
     const IniSection* found = store().document.find(section);
     return found ? found->pairs() : SettingPairs();
+}
+
+void SettingsStore::VisitSettings(
+    const QString& section,
+    const std::function<void(QByteArrayView key, QByteArrayView value)>& visit) const
+{
+    if (const IniSection* found = store().document.find(section))
+        found->forEachUtf8(visit);
 }
 
 qsizetype SettingsStore::SettingCount(const QString& section) const

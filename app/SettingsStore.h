@@ -35,6 +35,10 @@ public:
     void DeleteSetting(const QString& section, const QString& key = QString());
     // Every key of the section once, with its value.
     SettingPairs GetAllSettings(const QString& section) const;
+    // The same pairs as UTF-8, without copying them out, for the largest section.
+    void
+    VisitSettings(const QString& section,
+                  const std::function<void(QByteArrayView key, QByteArrayView value)>& visit) const;
     qsizetype SettingCount(const QString& section) const;
 
     // Counts the times the file was found changed by someone else and read again, so that

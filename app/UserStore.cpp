@@ -6,24 +6,28 @@
 #include "app/StoreKeys.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 namespace {
 
 QString entryKey(int number, QLatin1String field)
 {
-    return QString::number(number) + QLatin1Char('_') + field;
+    // Built in one piece: a save of the largest table makes 32766 of these.
+    char key[24];
+    const int length = std::snprintf(key, sizeof key, "%d_%s", number, field.data());
+    return QString::fromLatin1(key, length);
 }
 
 // The leading decimal digits of `text` as an entry number; 0 when there are none or the
 // number is past the 16-bit range.
-int entryNumber(QStringView text)
+int entryNumber(QByteArrayView text)
 {
     int number = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+    for (const char c : text) {
+        if (c < '0' || c > '9')
             break;
-        number = number * 10 + (c.unicode() - u'0');
+        number = number * 10 + (c - '0');
         if (number > Global::MaxUsers)
             return 0;
     }
@@ -37,39 +41,38 @@ void LoadUsers()
     using namespace StoreKeys;
     SettingsStore store(Application);
     store.SaveSetting(UsersSection, TestUsers, BooleanText(true));
-    SettingPairs pairs = store.GetAllSettings(UsersSection);
-    if (pairs.size() == 1) {
+    if (store.SettingCount(UsersSection) == 1) {
         Global::Users = Global::DefaultUsers;
         return;
     }
     store.DeleteSetting(UsersSection, TestUsers);
-    pairs = store.GetAllSettings(UsersSection);
 
     // The table has a third as many entries as there are keys, each value going to the
     // entry its key names, so unknown fields count but fill nothing. A hand-edited section
     // may also name entries past that count: they follow, in the order of their numbers,
     // so that no stored value is lost. Keys without "_" or without an entry number are
     // skipped.
-    const int counted = std::min(RoundToInt32(pairs.size() / 3.0).value_or(0), Global::MaxUsers);
+    const int counted = std::min(RoundToInt32(store.SettingCount(UsersSection) / 3.0).value_or(0),
+                                 Global::MaxUsers);
     std::map<int, UserRecord> beyond;
     Global::Users = DimUsers(counted);
-    for (const auto& [key, value] : pairs) {
-        const qsizetype underscore = key.indexOf(QLatin1Char('_'));
+    store.VisitSettings(UsersSection, [&](QByteArrayView key, QByteArrayView value) {
+        const qsizetype underscore = key.indexOf('_');
         if (underscore < 0)
-            continue;
-        const int number = entryNumber(QStringView(key).left(underscore));
+            return;
+        const int number = entryNumber(key.first(underscore));
         if (number < 1)
-            continue;
+            return;
         UserRecord& user =
             number <= counted ? Global::Users[static_cast<std::size_t>(number)] : beyond[number];
-        const QStringView field = QStringView(key).mid(underscore + 1);
+        const QByteArrayView field = key.sliced(underscore + 1);
         if (field == NameField)
-            user.name = value;
+            user.name = QString::fromUtf8(value);
         else if (field == IpField)
-            user.ip = value;
+            user.ip = QString::fromUtf8(value);
         else if (field == PortField)
-            user.port = TextToInteger(value).value_or(0);
-    }
+            user.port = TextToInteger(QString::fromUtf8(value)).value_or(0);
+    });
     for (auto& [number, user] : beyond) {
         if (UBound(Global::Users) == Global::MaxUsers)
             break;
