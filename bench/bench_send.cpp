@@ -1,11 +1,15 @@
 // Times sends through the main window's real send path (type the text, click Send, wait until
-// Send is enabled again) to a receiver in this process, against a plain POSIX client sending
-// the same record bytes to the same receiver. Both are measured in the same run, alternating in
-// blocks, so the ratio does not depend on the machine.
+// Send is enabled again) to a receiver in this process, against a plain POSIX client and a
+// plain QTcpSocket client sending the same record bytes to the same receiver: from the start
+// to the whole record read by the receiver, and to the sender being done. All sides run in
+// the same process, alternating in blocks, so the ratios do not depend on the machine.
+// Then times filling and showing the recipient list against a plain combo box.
 
 #include "BenchSupport.h"
 #include "app/Global.h"
+#include "app/RecipientList.h"
 #include "messaging/ReceiveString.h"
+#include "windows/ComboRecipientList.h"
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
 
@@ -22,10 +26,11 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -53,16 +58,22 @@ constexpr int WarmUpSends = 20;
 constexpr int SendLimitMs = 10000;
 // Room for "/Quorvane/send-message.sock" within a local socket address.
 constexpr int MaxRuntimeDirLength = 70;
+constexpr int ComboRounds = 7;
+
+// One clock for every thread, so that the receiver's stamps compare with the senders'.
+QElapsedTimer benchClock;
 
 // One accepted connection as the receiver saw it.
 struct Delivery
 {
     QByteArray bytes;
     QString error;
+    // When the bytes read first reached the expected record size, or -1.
+    qint64 completeNs = -1;
 };
 
 // A plain blocking accept loop on its own thread: the POSIX client blocks the main thread,
-// so a receiver on the event loop could not serve it, and both sides must meet the same
+// so a receiver on the event loop could not serve it, and all sides must meet the same
 // receiver. Connections are taken one at a time, each read until the peer closes.
 class Receiver
 {
@@ -91,6 +102,8 @@ public:
     }
 
     quint16 port() const { return boundPort; }
+    // The size of the record the next connection should carry.
+    void expect(qsizetype size) { expected = size; }
 
     void stop()
     {
@@ -140,6 +153,8 @@ private:
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n > 0) {
                     delivery.bytes.append(buffer, static_cast<qsizetype>(n));
+                    if (delivery.completeNs < 0 && delivery.bytes.size() >= expected)
+                        delivery.completeNs = benchClock.nsecsElapsed();
                 } else if (n == 0) {
                     break;
                 } else if (errno != EINTR) {
@@ -163,6 +178,7 @@ private:
     std::function<void(const Delivery&)> report;
     int listenFd = -1;
     quint16 boundPort = 0;
+    std::atomic<qsizetype> expected{0};
     std::atomic<bool> stopping{false};
     std::thread thread;
 };
@@ -171,9 +187,8 @@ private:
 struct Pending
 {
     QEventLoop* loop = nullptr;
-    QElapsedTimer clock;
     std::optional<Delivery> delivery;
-    std::optional<qint64> enabledNs;
+    std::optional<qint64> doneNs;
     // A box or a stray connection: either means the run cannot be trusted.
     QString problem;
 
@@ -184,8 +199,8 @@ struct Pending
     }
 };
 
-// Stamps the moment Send is enabled again: that is when the sender considers the record
-// delivered, and the event arrives synchronously from inside the send path.
+// Stamps the moment Send is enabled again: that is when the window is done with the send,
+// and the event arrives synchronously from inside the send path.
 class EnabledWatch : public QObject
 {
 public:
@@ -198,8 +213,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (watched == button && event->type() == QEvent::EnabledChange && button->isEnabled() &&
-            !pending.enabledNs) {
-            pending.enabledNs = pending.clock.nsecsElapsed();
+            !pending.doneNs) {
+            pending.doneNs = benchClock.nsecsElapsed();
             pending.wake();
         }
         return QObject::eventFilter(watched, event);
@@ -235,6 +250,11 @@ QString messageText(int number)
     return QStringLiteral("Bench message %1\nfrom the send benchmark").arg(number);
 }
 
+QByteArray recordOf(int number)
+{
+    return MessageRecordBytes(Global::MyUsername, Global::MyPortnb, messageText(number));
+}
+
 void checkDelivery(const Pending& pending, const QByteArray& expected, const QString& what)
 {
     if (!pending.delivery->error.isEmpty())
@@ -246,23 +266,40 @@ void checkDelivery(const Pending& pending, const QByteArray& expected, const QSt
                  .arg(expected.size()));
 }
 
-// One send through the window; returns nanoseconds from the click to Send enabled again.
-qint64 windowSend(SendForm& form, Pending& pending, int number)
+// Microseconds from the start of one send to the record read whole, and to the sender done.
+struct Sample
+{
+    double deliveredUs = 0;
+    double doneUs = 0;
+};
+
+double micros(qint64 ns)
+{
+    return static_cast<double>(ns) / 1e3;
+}
+
+Sample sampleOf(const Pending& pending, qint64 startNs)
+{
+    return {micros(pending.delivery->completeNs - startNs), micros(*pending.doneNs - startNs)};
+}
+
+Sample windowSend(SendForm& form, Receiver& receiver, Pending& pending, int number)
 {
     const QString text = messageText(number);
-    const QByteArray expected = MessageRecordBytes(Global::MyUsername, Global::MyPortnb, text);
+    const QByteArray expected = recordOf(number);
     const QString what = QStringLiteral("window send %1").arg(number);
     form.Text1->setPlainText(text);
     pending.delivery.reset();
-    pending.enabledNs.reset();
-    pending.clock.start();
+    pending.doneNs.reset();
+    receiver.expect(expected.size());
+    const qint64 start = benchClock.nsecsElapsed();
     form.Command1->click();
     waitFor(
-        pending, [&] { return pending.delivery && pending.enabledNs; }, what);
+        pending, [&] { return pending.delivery && pending.doneNs; }, what);
     checkDelivery(pending, expected, what);
     if (!form.Text1->toPlainText().isEmpty())
         fail(QStringLiteral("%1: the text was not cleared after the send").arg(what));
-    return *pending.enabledNs;
+    return sampleOf(pending, start);
 }
 
 void writeAll(int fd, const QByteArray& bytes)
@@ -279,17 +316,16 @@ void writeAll(int fd, const QByteArray& bytes)
     }
 }
 
-// One send by the plain client; returns nanoseconds from socket() to close() returning.
-qint64 posixSend(quint16 port, Pending& pending, int number)
+// The plain blocking client: done when close() returns.
+Sample posixSend(Receiver& receiver, Pending& pending, int number)
 {
-    const QByteArray expected =
-        MessageRecordBytes(Global::MyUsername, Global::MyPortnb, messageText(number));
+    const QByteArray expected = recordOf(number);
     const QString what = QStringLiteral("POSIX send %1").arg(number);
     pending.delivery.reset();
-    const sockaddr_in address = Receiver::loopback(port);
+    receiver.expect(expected.size());
+    const sockaddr_in address = Receiver::loopback(receiver.port());
 
-    QElapsedTimer clock;
-    clock.start();
+    const qint64 start = benchClock.nsecsElapsed();
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         fail(QStringLiteral("socket: %1").arg(qt_error_string(errno)));
@@ -298,12 +334,43 @@ qint64 posixSend(quint16 port, Pending& pending, int number)
     writeAll(fd, expected);
     if (::close(fd) != 0)
         fail(QStringLiteral("close: %1").arg(qt_error_string(errno)));
-    const qint64 elapsed = clock.nsecsElapsed();
+    pending.doneNs = benchClock.nsecsElapsed();
 
     waitFor(
         pending, [&] { return pending.delivery.has_value(); }, what);
     checkDelivery(pending, expected, what);
-    return elapsed;
+    return sampleOf(pending, start);
+}
+
+// The plain event-driven client: write on connected, close once all bytes are written.
+Sample qtSend(Receiver& receiver, Pending& pending, int number)
+{
+    const QByteArray expected = recordOf(number);
+    const QString what = QStringLiteral("QTcpSocket send %1").arg(number);
+    pending.delivery.reset();
+    pending.doneNs.reset();
+    receiver.expect(expected.size());
+
+    const qint64 start = benchClock.nsecsElapsed();
+    QTcpSocket socket;
+    QObject::connect(&socket, &QTcpSocket::connected, &socket, [&] { socket.write(expected); });
+    QObject::connect(&socket, &QTcpSocket::bytesWritten, &socket, [&] {
+        if (socket.bytesToWrite() > 0)
+            return;
+        socket.disconnectFromHost();
+        pending.doneNs = benchClock.nsecsElapsed();
+        pending.wake();
+    });
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [&] {
+        if (!pending.doneNs)
+            pending.problem = socket.errorString();
+        pending.wake();
+    });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), receiver.port());
+    waitFor(
+        pending, [&] { return pending.delivery && pending.doneNs; }, what);
+    checkDelivery(pending, expected, what);
+    return sampleOf(pending, start);
 }
 
 // The store as a user would leave it: one correspondent, the receiver, and no box or
@@ -327,9 +394,123 @@ void writeStore(const QString& configDir, quint16 port)
         fail(QStringLiteral("cannot write the store"));
 }
 
-double micros(qint64 ns)
+struct Side
 {
-    return static_cast<double>(ns) / 1e3;
+    const char* name;
+    std::function<Sample(int number)> send;
+    std::vector<double> delivered;
+    std::vector<double> done;
+};
+
+void printSide(const Side& side, const char* doneWhat)
+{
+    std::printf("  %-10s delivered median %7.1f us  p90 %7.1f us   %-14s median %7.1f us  "
+                "p90 %7.1f us\n",
+                side.name, median(side.delivered), p90(side.delivered), doneWhat, median(side.done),
+                p90(side.done));
+}
+
+void printRatio(const char* what, const std::vector<double>& top, const std::vector<double>& bottom)
+{
+    std::printf("  ratio %-34s median %5.2f  p90 %5.2f\n", what, median(top) / median(bottom),
+                p90(top) / p90(bottom));
+}
+
+void runSends(SendForm& form, Receiver& receiver, Pending& pending)
+{
+    int number = 0;
+    Side sides[] = {
+        {"window", [&](int n) { return windowSend(form, receiver, pending, n); }, {}, {}},
+        {"POSIX", [&](int n) { return posixSend(receiver, pending, n); }, {}, {}},
+        {"QTcpSocket", [&](int n) { return qtSend(receiver, pending, n); }, {}, {}},
+    };
+    for (int i = 0; i < WarmUpSends; ++i) {
+        for (Side& side : sides)
+            side.send(++number);
+    }
+    for (int block = 0; block < Blocks; ++block) {
+        // Rotating the order keeps drift in the machine's load out of the ratios.
+        for (int turn = 0; turn < 3; ++turn) {
+            Side& side = sides[(block + turn) % 3];
+            for (int i = 0; i < SendsPerBlock; ++i) {
+                const Sample sample = side.send(++number);
+                side.delivered.push_back(sample.deliveredUs);
+                side.done.push_back(sample.doneUs);
+            }
+        }
+    }
+    std::printf("bench_send: %d sends per side to 127.0.0.1, %d rotating blocks of %d, "
+                "after %d warm-up each; every record verified (%d)\n",
+                Blocks * SendsPerBlock, Blocks, SendsPerBlock, WarmUpSends, number);
+    printSide(sides[0], "Send enabled");
+    printSide(sides[1], "close returns");
+    printSide(sides[2], "all written");
+    printRatio("delivered window/POSIX", sides[0].delivered, sides[1].delivered);
+    printRatio("delivered window/QTcpSocket", sides[0].delivered, sides[2].delivered);
+    printRatio("Send enabled/POSIX close", sides[0].done, sides[1].done);
+    printRatio("Send enabled/QTcpSocket written", sides[0].done, sides[2].done);
+}
+
+QComboBox* newCombo()
+{
+    // The size policy the main window uses, so both sides skip measuring every line.
+    auto* combo = new QComboBox;
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(28);
+    return combo;
+}
+
+double showAndTime(QComboBox* combo, const QElapsedTimer& timer)
+{
+    combo->show();
+    if (!QTest::qWaitForWindowExposed(combo))
+        fail(QStringLiteral("the combo box was never shown"));
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+// Fill and show of the recipient list against a plain combo given the finished lines.
+void runCombo()
+{
+    std::printf("recipient list fill + show, %d rounds each, alternating\n", ComboRounds);
+    for (int size : {100, 1000, 32767}) {
+        UserTable users = DimUsers(size);
+        QStringList plainLines;
+        for (int i = 1; i <= size; ++i) {
+            users[static_cast<std::size_t>(i)] = {
+                QStringLiteral("User %1").arg(i),
+                QStringLiteral("10.0.%1.%2").arg(i / 256 % 256).arg(i % 256), 1024 + i % 60000, i};
+        }
+        Global::Users = users;
+        plainLines = UserComboLines();
+        std::vector<double> ours, plain;
+        for (int round = 0; round < ComboRounds + 1; ++round) {
+            {
+                QElapsedTimer timer;
+                timer.start();
+                std::unique_ptr<QComboBox> combo(newCombo());
+                ComboRecipientList list(combo.get());
+                FillUserCombo(list, 0);
+                const double ms = showAndTime(combo.get(), timer);
+                if (combo->count() != size || combo->itemText(size - 1) != plainLines.last())
+                    fail(QStringLiteral("the recipient list holds other lines"));
+                if (round > 0)
+                    ours.push_back(ms);
+            }
+            {
+                QElapsedTimer timer;
+                timer.start();
+                std::unique_ptr<QComboBox> combo(newCombo());
+                combo->addItems(plainLines);
+                combo->setCurrentIndex(0);
+                const double ms = showAndTime(combo.get(), timer);
+                if (round > 0)
+                    plain.push_back(ms);
+            }
+        }
+        std::printf("  %5d lines: FillUserCombo %7.2f ms   plain addItems %7.2f ms   "
+                    "ratio %5.2f\n",
+                    size, median(ours), median(plain), median(ours) / median(plain));
+    }
 }
 
 } // namespace
@@ -337,6 +518,7 @@ double micros(qint64 ns)
 int main(int argc, char* argv[])
 {
     bench::programName = "bench_send";
+    benchClock.start();
     // Qt fixes the configuration and runtime paths the first time it sees them, so both are
     // redirected before anything can touch the store; the user's own are never used.
     // Static, so that they outlive the instance lock, which is released only at exit.
@@ -379,55 +561,23 @@ int main(int argc, char* argv[])
     receiver.listen();
     writeStore(configDir.path(), receiver.port());
 
-    SendForm form;
-    if (!form.Form_Load())
-        fail(QStringLiteral("Form_Load found another copy running"));
-    if (UBound(Global::Users) != 1 || Global::Users[1].ip != QStringLiteral("127.0.0.1") ||
-        Global::Users[1].port != receiver.port() || Global::PopupWhenSend ||
-        Global::MinimizedWhenSend || form.Combo1->currentIndex() != 0)
-        fail(QStringLiteral("the store was not loaded as written"));
-    form.show();
-    EnabledWatch watch(form.Command1, pending);
-
-    int number = 0;
-    int verified = 0;
-    for (int i = 0; i < WarmUpSends; ++i) {
-        windowSend(form, pending, ++number);
-        posixSend(receiver.port(), pending, ++number);
-        verified += 2;
+    {
+        SendForm form;
+        if (!form.Form_Load())
+            fail(QStringLiteral("Form_Load found another copy running"));
+        if (UBound(Global::Users) != 1 || Global::Users[1].ip != QStringLiteral("127.0.0.1") ||
+            Global::Users[1].port != receiver.port() || Global::PopupWhenSend ||
+            Global::MinimizedWhenSend || form.Combo1->currentIndex() != 0)
+            fail(QStringLiteral("the store was not loaded as written"));
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form))
+            fail(QStringLiteral("the main window was never shown"));
+        EnabledWatch watch(form.Command1, pending);
+        runSends(form, receiver, pending);
+        form.Form_Unload();
     }
-
-    std::vector<double> windowUs, posixUs;
-    for (int block = 0; block < Blocks; ++block) {
-        // Alternating keeps drift in the machine's load out of the ratio.
-        const bool windowFirst = block % 2 == 0;
-        for (int side = 0; side < 2; ++side) {
-            const bool window = (side == 0) == windowFirst;
-            for (int i = 0; i < SendsPerBlock; ++i) {
-                if (window)
-                    windowUs.push_back(micros(windowSend(form, pending, ++number)));
-                else
-                    posixUs.push_back(micros(posixSend(receiver.port(), pending, ++number)));
-                ++verified;
-            }
-        }
-    }
-
-    form.Form_Unload();
     receiver.stop();
     SetMessageBoxAnswerer({});
-
-    const double windowMedian = median(windowUs);
-    const double posixMedian = median(posixUs);
-    std::printf("bench_send: %d sends each side to 127.0.0.1, %d alternating blocks of %d, "
-                "after %d warm-up each\n",
-                Blocks * SendsPerBlock, Blocks, SendsPerBlock, WarmUpSends);
-    std::printf("  window   Text1 + Send click to Send enabled  median %8.1f us  p90 %8.1f us\n",
-                windowMedian, p90(windowUs));
-    std::printf("  baseline POSIX socket..close              median %8.1f us  p90 %8.1f us\n",
-                posixMedian, p90(posixUs));
-    std::printf("  ratio window/baseline (medians): %.2f\n",
-                posixMedian > 0 ? windowMedian / posixMedian : 0.0);
-    std::printf("  records verified: %d of %d (warm-up included)\n", verified, number);
+    runCombo();
     return 0;
 }

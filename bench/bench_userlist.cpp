@@ -1,6 +1,7 @@
-// Times the user list manager with the largest table (10922 correspondents): opening it,
-// sorting by each column and applying, against a plain QTreeWidget filled and sorted with
-// the same rows, measured in the same run and alternating so both see the same machine.
+// Times the user list manager with 100, 1000 and the largest table (10922 correspondents):
+// opening it, sorting by each column and applying, against a plain QTreeWidget filled and
+// sorted with the same rows, measured in the same run and alternating so both see the same
+// machine.
 
 #include "BenchSupport.h"
 #include "app/Global.h"
@@ -21,7 +22,6 @@ namespace {
 using bench::fail;
 using bench::median;
 
-constexpr int EntryCount = 10922;
 constexpr int WarmUpRounds = 1;
 constexpr int MeasuredRounds = 7;
 
@@ -37,12 +37,12 @@ double elapsedMs(const QElapsedTimer& timer)
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
-UserTable sampleTable()
+UserTable sampleTable(int count)
 {
-    UserTable table = DimUsers(EntryCount);
-    for (int i = 1; i <= EntryCount; ++i) {
+    UserTable table = DimUsers(count);
+    for (int i = 1; i <= count; ++i) {
         // Names and addresses out of order, so that every sort has work to do.
-        const int scrambled = (i * 7919) % EntryCount + 1;
+        const int scrambled = (i * 7919) % count + 1;
         table[static_cast<std::size_t>(i)] = {
             QStringLiteral("User %1").arg(scrambled),
             QStringLiteral("10.%1.%2.%3").arg(scrambled % 200).arg(i / 256 % 256).arg(i % 256),
@@ -60,6 +60,7 @@ void showAndWait(QWidget* widget)
 
 Timing managerRound(const UserTable& table)
 {
+    const int count = UBound(table);
     Global::Users = table;
     Timing timing;
     QElapsedTimer clock;
@@ -67,7 +68,7 @@ Timing managerRound(const UserTable& table)
     ModifyUser manager;
     showAndWait(&manager);
     timing.openMs = elapsedMs(clock);
-    if (manager.list().ListItems.Count() != EntryCount)
+    if (manager.list().ListItems.Count() != count)
         fail(QStringLiteral("the manager shows %1 rows").arg(manager.list().ListItems.Count()));
     for (int column = 0; column < 3; ++column) {
         clock.restart();
@@ -80,21 +81,22 @@ Timing managerRound(const UserTable& table)
     clock.restart();
     manager.SaveOption->click();
     timing.applyMs = elapsedMs(clock);
-    if (UBound(Global::Users) != EntryCount)
+    if (UBound(Global::Users) != count)
         fail(QStringLiteral("Apply kept %1 entries").arg(UBound(Global::Users)));
     return timing;
 }
 
 Timing plainRound(const UserTable& table)
 {
+    const int count = UBound(table);
     Timing timing;
     QElapsedTimer clock;
     clock.start();
     QTreeWidget tree;
     tree.setHeaderLabels({"User Name", "User IP", "User Port"});
     QList<QTreeWidgetItem*> items;
-    items.reserve(EntryCount);
-    for (int i = 1; i <= EntryCount; ++i) {
+    items.reserve(count);
+    for (int i = 1; i <= count; ++i) {
         const UserRecord& user = table[static_cast<std::size_t>(i)];
         items.append(new QTreeWidgetItem({user.name, user.ip, QString::number(user.port)}));
     }
@@ -108,8 +110,8 @@ Timing plainRound(const UserTable& table)
         timing.sortMs[column] = elapsedMs(clock);
     }
     clock.restart();
-    UserTable read = DimUsers(EntryCount);
-    for (int i = 1; i <= EntryCount; ++i) {
+    UserTable read = DimUsers(count);
+    for (int i = 1; i <= count; ++i) {
         const QTreeWidgetItem* item = tree.topLevelItem(i - 1);
         read[static_cast<std::size_t>(i)] = {item->text(0), item->text(1), item->text(2).toInt(),
                                              i};
@@ -126,21 +128,9 @@ void report(const char* what, const std::vector<double>& manager, const std::vec
                 p > 0 ? m / p : 0.0);
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+void runSize(int count)
 {
-    bench::programName = "bench_userlist";
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window stores its position on closing: keep that out of the user's real store.
-    QTemporaryDir config;
-    if (!config.isValid())
-        fail(QStringLiteral("no temporary folder"));
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    Global::BuildDefaultUsers();
-    const UserTable table = sampleTable();
+    const UserTable table = sampleTable(count);
 
     std::vector<Timing> manager;
     std::vector<Timing> plain;
@@ -160,7 +150,7 @@ int main(int argc, char* argv[])
     };
     std::printf("bench_userlist: %d correspondents, %d rounds each after %d warm-up, "
                 "alternating\n",
-                EntryCount, MeasuredRounds, WarmUpRounds);
+                count, MeasuredRounds, WarmUpRounds);
     report("open (shown)", column(manager, [](const Timing& t) { return t.openMs; }),
            column(plain, [](const Timing& t) { return t.openMs; }));
     const char* names[] = {"sort by name", "sort by IP", "sort by port"};
@@ -169,5 +159,23 @@ int main(int argc, char* argv[])
                column(plain, [c](const Timing& t) { return t.sortMs[c]; }));
     report("apply", column(manager, [](const Timing& t) { return t.applyMs; }),
            column(plain, [](const Timing& t) { return t.applyMs; }));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    bench::programName = "bench_userlist";
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window stores its position on closing: keep that out of the user's real store.
+    QTemporaryDir config;
+    if (!config.isValid())
+        fail(QStringLiteral("no temporary folder"));
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    Global::BuildDefaultUsers();
+    for (int count : {100, 1000, 10922})
+        runSize(count);
     return 0;
 }
