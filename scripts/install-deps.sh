@@ -3,8 +3,10 @@
 # they are all there already.
 set -euo pipefail
 
+# The last line: building the Debian package and checking it and its menu entries.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libegl-dev libxkbcommon-dev libqt6sql6-sqlite libsqlite3-dev dbus iproute2)
+          libegl-dev libxkbcommon-dev libqt6sql6-sqlite libsqlite3-dev dbus iproute2
+          dpkg-dev file lintian desktop-file-utils appstream)
 
 missing=()
 for p in "${packages[@]}"; do

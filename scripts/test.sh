@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs the whole test suite headless, then builds and
-# runs it again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# runs it again under AddressSanitizer and UndefinedBehaviorSanitizer; last, builds the
+# Debian package and checks it and the files it installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,3 +18,5 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORVANE_WERROR=ON 
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+scripts/check-package.sh
