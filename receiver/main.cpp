@@ -2,12 +2,28 @@
 // replies to Quorvane.
 
 #include "receiver/ReceiverWindow.h"
+#include "windows/ApplicationIcon.h"
+#include "windows/CommandLine.h"
 
 #include <QApplication>
 
+namespace {
+
+const QString Description =
+    QStringLiteral("Shows the messages that arrive on your reply port, keeps them in a history "
+                   "and hands replies to Quorvane.");
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    if (AsksForTextOnly(argc, argv)) {
+        const QCoreApplication text(argc, argv);
+        ProcessCommandLine(text, Description);
+    }
     QApplication app(argc, argv);
+    ProcessCommandLine(app, Description);
+    InstallApplicationIcon();
     ReceiverWindow window;
     window.show();
     // Shown first so that a port problem is explained in the window, not in a terminal.
