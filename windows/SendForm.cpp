@@ -27,7 +27,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
@@ -35,6 +34,7 @@ const QString MainCaption = QStringLiteral("Send Message");
 // Taken by a second copy so that looking for the running copy cannot find itself.
 const QString ThrowAwayCaption = QStringLiteral("ha shit");
 const QString ErrorTitle = QStringLiteral("Error");
+const QString ErrorPrefix = QStringLiteral("Winsock Error: ");
 const QString SentTitle = QStringLiteral("Message Send!!");
 
 constexpr int StateClosed = 0;
@@ -52,19 +52,16 @@ SendForm::SendForm(QWidget* parent) : QMainWindow(parent), recipients(nullptr)
     TimerSW = new QTimer(this);
     TimerSW->setObjectName(QStringLiteral("TimerSW"));
     TimerSW->setInterval(500);
-    Winsock1 = new QTcpSocket(this);
+    Winsock1 = new TcpClient(this);
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
 
     connect(Command1, &QPushButton::clicked, this, &SendForm::Command1_Click);
     connect(StopSend, &QPushButton::clicked, this, &SendForm::StopSend_Click);
     connect(Adduser, &QPushButton::clicked, this, &SendForm::Adduser_Click);
     connect(TimerSW, &QTimer::timeout, this, &SendForm::TimerSW_Timer);
-    connect(Winsock1, &QTcpSocket::connected, this, &SendForm::Winsock1_Connect);
-    connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
-        if (recordQueued && Winsock1->bytesToWrite() == 0)
-            Winsock1_SendComplete();
-    });
-    connect(Winsock1, &QTcpSocket::errorOccurred, this, &SendForm::Winsock1_Error);
+    connect(Winsock1, &TcpClient::connected, this, &SendForm::Winsock1_Connect);
+    connect(Winsock1, &TcpClient::allWritten, this, &SendForm::Winsock1_SendComplete);
+    connect(Winsock1, &TcpClient::failed, this, &SendForm::Winsock1_Error);
 
     resize(sizeHint());
     Text1->setFocus();
@@ -80,10 +77,13 @@ void SendForm::buildControls()
     // Measuring every line at first show is slow for long lists.
     Combo1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     Combo1->setMinimumContentsLength(28);
+    // No label names the two boxes on screen; screen readers need a name.
+    Combo1->setAccessibleName(QStringLiteral("Recipient"));
 
     Text1 = new QPlainTextEdit(central);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setTabChangesFocus(true);
+    Text1->setAccessibleName(QStringLiteral("Message"));
     Text1->installEventFilter(this);
 
     Adduser = new QPushButton(QStringLiteral("Modify User"), central);
@@ -304,22 +304,19 @@ void SendForm::PrepareSocket(const UserRecord& target)
 int SendForm::WinsockState() const
 {
     switch (Winsock1->state()) {
-    case QAbstractSocket::UnconnectedState:
+    case TcpClient::State::Closed:
         return StateClosed;
-    case QAbstractSocket::ConnectedState:
+    case TcpClient::State::Connected:
         return StateConnected;
-    default:
-        return 6; // connecting or closing: not closed
+    case TcpClient::State::Connecting:
+        break;
     }
+    return 6; // connecting: not closed
 }
 
 void SendForm::WinsockClose()
 {
-    recordQueued = false;
-    // Unread bytes from the receiver would turn the close into a reset, which can cost
-    // the record its last bytes in flight.
-    Winsock1->readAll();
-    Winsock1->abort();
+    Winsock1->close();
 }
 
 void SendForm::Command1_Click()
@@ -339,28 +336,25 @@ void SendForm::Command1_Click()
     if (WinsockState() != StateClosed)
         WinsockClose();
 
-    if (RemotePort < 0 || RemotePort > 65535) {
-        ShowMessage(this, QStringLiteral("Winsock Error: ") + QStringLiteral("Invalid argument"),
-                    ErrorTitle);
+    if (!Winsock1->connectTo(RemoteHost, RemotePort)) {
+        ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
         WinsockClose();
         SentByKey = false;
         Command1->setEnabled(true);
-        return;
     }
-    Winsock1->connectToHost(RemoteHost, static_cast<quint16>(RemotePort));
 }
 
+// Runs in the pass in which the connection stands, before any repaint: the record goes out
+// first, and what the user sees changes only once it is written (SendComplete).
 void SendForm::Winsock1_Connect()
 {
     if (WinsockState() != StateConnected)
         return;
-    recordQueued = true;
     Winsock1->write(MessageRecordBytes(Global::MyUsername, Global::MyPortnb, Text1->toPlainText()));
 }
 
 void SendForm::Winsock1_SendComplete()
 {
-    recordQueued = false;
     if (Global::PopupWhenSend) {
         ShowMessage(this,
                     QStringLiteral("Sucessful Message Send to: ") + Global::SendTarget.name +
@@ -378,14 +372,9 @@ void SendForm::Winsock1_SendComplete()
     }
 }
 
-void SendForm::Winsock1_Error(QAbstractSocket::SocketError error)
+void SendForm::Winsock1_Error()
 {
-    // The record has gone out; a receiver that closes first is no failure of the send.
-    if (error == QAbstractSocket::RemoteHostClosedError && recordQueued &&
-        Winsock1->bytesToWrite() == 0)
-        return;
-    const QString description = Winsock1->errorString();
-    ShowMessage(this, QStringLiteral("Winsock Error: ") + description, ErrorTitle);
+    ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
     WinsockClose();
     SentByKey = false;
     Command1->setEnabled(true);

@@ -4,16 +4,15 @@
 
 #include "app/Global.h"
 #include "messaging/ReplyRequests.h"
+#include "platform/TcpClient.h"
 #include "windows/ComboRecipientList.h"
 
-#include <QAbstractSocket>
 #include <QMainWindow>
 #include <QStringList>
 
 class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
-class QTcpSocket;
 class QTimer;
 class QAction;
 
@@ -39,7 +38,7 @@ public:
     QPushButton* StopSend = nullptr;
     QPushButton* Command1 = nullptr;
     QTimer* TimerSW = nullptr;
-    QTcpSocket* Winsock1 = nullptr;
+    TcpClient* Winsock1 = nullptr;
     QAction* exitmn = nullptr;
     // Menu item arrays, numbered from 1.
     QAction* progopmn[3] = {};
@@ -69,7 +68,7 @@ private slots:
     void aboutmn_Click(int index);
     void Winsock1_Connect();
     void Winsock1_SendComplete();
-    void Winsock1_Error(QAbstractSocket::SocketError error);
+    void Winsock1_Error();
     void TimerSW_Timer();
 
 private:
@@ -95,6 +94,4 @@ private:
 
     std::int32_t RemotePort = 0;
     QString RemoteHost;
-    // Set once the record is queued, so that only its full delivery counts as complete.
-    bool recordQueued = false;
 };
