@@ -1,12 +1,17 @@
-// The settings store and the user list store against real files in a private folder.
+// The core rules and formats: validation, the numbers and booleans the store holds, the
+// message record and reply-request blocks, and the settings and user list stores against
+// real files in a private folder.
 
 #include "TestSupport.h"
+#include "app/Conversions.h"
 #include "app/Global.h"
 #include "app/RecipientList.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "app/UserStore.h"
+#include "app/Validation.h"
+#include "messaging/ReceiveString.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,8 +19,6 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
-#include <algorithm>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,25 +65,37 @@ const QSizeF Screen(15360, 11520);
 
 } // namespace
 
-class TestStore : public QObject
+class TestCore : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
     void init();
 
-    void sessionWritesOnceAtItsEnd();
-    void emptyStoreGivesDefaults();
+    void ipAddresses_data();
+    void ipAddresses();
+    void ports_data();
+    void ports();
+    void userNames_data();
+    void userNames();
+    void findUserIsExact();
+    void storedIntegers_data();
+    void storedIntegers();
+    void storedBooleans_data();
+    void storedBooleans();
+
+    void messageRecordBytes_data();
+    void messageRecordBytes();
+    void copyDataBlocks_data();
+    void copyDataBlocks();
+
+    void emptyStoreGivesDefaultsAndWritesAtTheSessionsEnd();
     void storedOptionsAreRead_data();
     void storedOptionsAreRead();
-    void optionsAreWrittenAsText();
-    void identificationIsWritten();
+    void optionsAndIdentificationAreWrittenAsText();
     void windowPositions_data();
     void windowPositions();
-    void windowPositionKeysCarryThePrefix();
-
     void firstStartsMoveThroughTheMarkerStates();
-    void threeEntriesRoundTripInAnyListingOrder();
     void emptiedTableLeavesNoSection();
     void awkwardTextsRoundTrip_data();
     void awkwardTextsRoundTrip();
@@ -97,12 +112,12 @@ private:
     QStringList failures;
 };
 
-void TestStore::initTestCase()
+void TestCore::initTestCase()
 {
     SetScreenSizeSource([] { return Screen; });
 }
 
-void TestStore::init()
+void TestCore::init()
 {
     SetStoreFailureHandler([this](const QString& message) { failures.append(message); });
     failures.clear();
@@ -112,30 +127,259 @@ void TestStore::init()
     Global::Users = DimUsers(0);
 }
 
-void TestStore::sessionWritesOnceAtItsEnd()
+void TestCore::ipAddresses_data()
 {
-    {
-        const StoreSession session(StoreKeys::Application);
-        Global::MyUsername = QStringLiteral("Ann");
-        SaveIdentification();
-        SaveOptions();
-        QVERIFY(ReadStoreBytes().isEmpty());
-        // Within the session every load sees what was saved.
-        Global::MyUsername.clear();
-        LinesList list;
-        LoadSettings(list);
-        QCOMPARE(Global::MyUsername, QStringLiteral("Ann"));
-    }
-    const IniSections store = ReadStoreSections();
-    QCOMPARE(store.value("Identification").value("MyUsername"), QStringLiteral("Ann"));
-    QCOMPARE(store.value("Settings").value("DefaultPort"), QStringLiteral("505"));
-    QCOMPARE(store.value("Users").keys(), QStringList{"TestUsers"});
-    // Afterwards each store object writes at once again.
-    SaveWindowPosition(WindowPrefix::About, 1, 2);
-    QCOMPARE(ReadStoreSections().value("Settings").value("About StartUPX"), QStringLiteral("1"));
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("normalised");
+
+    QTest::newRow("spaces around") << " 192.168.0.1 " << true << "192.168.0.1";
+    QTest::newRow("space inside") << "192.168. 0.1" << false << "";
+    QTest::newRow("tab around") << "\t1.2.3.4" << false << "";
+    QTest::newRow("three parts") << "1.2.3" << false << "";
+    QTest::newRow("five parts") << "1.2.3.4.5" << false << "";
+    QTest::newRow("number past 255") << "1.2.3.256" << false << "";
+    QTest::newRow("broadcast") << "255.255.255.255" << true << "255.255.255.255";
+    QTest::newRow("zeros") << "0.0.0.0" << true << "0.0.0.0";
+    QTest::newRow("dots only") << "..." << true << "0.0.0.0";
+    QTest::newRow("leading zeros") << "007.08.0.1" << true << "7.8.0.1";
+    QTest::newRow("leading zeros 2") << "010.1.1.001" << true << "10.1.1.1";
+    QTest::newRow("empty part") << "1..2.3" << true << "1.0.2.3";
+    QTest::newRow("minus") << "-1.2.3.4" << false << "";
+    QTest::newRow("letter at end") << "1.2.3.4a" << false << "";
+    QTest::newRow("empty") << "" << false << "";
+    QTest::newRow("long zero run") << "0000000000000000000001.2.3.4" << true << "1.2.3.4";
+    QTest::newRow("huge part") << "99999999999999999999.1.1.1" << false << "";
+    QTest::newRow("arabic digit") << QString::fromUtf8("\u0661.2.3.4") << false << "";
+}
+void TestCore::ipAddresses()
+{
+    QFETCH(QString, input);
+    QFETCH(bool, valid);
+    QFETCH(QString, normalised);
+    QString out = QStringLiteral("untouched");
+    QCOMPARE(IsValidIp(input, out), valid);
+    if (valid)
+        QCOMPARE(out, normalised);
+    // The output may be the input itself.
+    QString same = input;
+    QCOMPARE(IsValidIp(same, same), valid);
+    if (valid)
+        QCOMPARE(same, normalised);
 }
 
-void TestStore::emptyStoreGivesDefaults()
+void TestCore::ports_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("zero") << "0" << true << 0;
+    QTest::newRow("top") << "65535" << true << 65535;
+    QTest::newRow("past top") << "65536" << false << 65536;
+    QTest::newRow("minus one") << "-1" << false << -1;
+    QTest::newRow("empty") << "" << true << 0;
+    QTest::newRow("letters") << "abc" << true << 0;
+    QTest::newRow("c hex is not hex") << "0x50" << true << 0;
+    QTest::newRow("blanks everywhere") << " 8 0 " << true << 80;
+    QTest::newRow("tab and line feed") << "\t8\n0" << true << 80;
+    QTest::newRow("trailing letters") << "80abc" << true << 80;
+    QTest::newRow("exponent") << "1e3" << true << 1000;
+    QTest::newRow("exponent sign") << "25E+2" << true << 2500;
+    QTest::newRow("negative exponent") << "5000e-2" << true << 50;
+    QTest::newRow("exponent without digits") << "12e" << true << 12;
+    QTest::newRow("half to even down") << "12.5" << true << 12;
+    QTest::newRow("half to even up") << "13.5" << true << 14;
+    QTest::newRow("fraction") << "80.6" << true << 81;
+    QTest::newRow("leading point") << ".5" << true << 0;
+    QTest::newRow("comma is no separator") << "80,5" << true << 80;
+    QTest::newRow("hex") << "&H50" << true << 80;
+    QTest::newRow("hex lower") << "&hff" << true << 255;
+    QTest::newRow("octal") << "&O17" << true << 15;
+    QTest::newRow("hex past range") << "&H10000" << false << 65536;
+    QTest::newRow("ampersand alone") << "&" << true << 0;
+    QTest::newRow("plus sign") << "+443" << true << 443;
+    QTest::newRow("past 32 bits") << "4294967376" << false << 0;
+    QTest::newRow("huge exponent") << "1e400" << false << 0;
+    QTest::newRow("tiny exponent") << "1e-400" << true << 0;
+    QTest::newRow("32-bit top") << "2147483647" << false << 2147483647;
+    QTest::newRow("32-bit bottom") << "-2147483648" << false << -2147483647 - 1;
+}
+void TestCore::ports()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, port);
+    std::int32_t out = 12345;
+    QCOMPARE(IsValidPort(text, out), valid);
+    QCOMPARE(out, port);
+}
+void TestCore::userNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("trimmed");
+
+    QTest::newRow("128") << QString(128, QLatin1Char('a')) << true
+                         << QString(128, QLatin1Char('a'));
+    QTest::newRow("129") << QString(129, QLatin1Char('a')) << false
+                         << QString(129, QLatin1Char('a'));
+    QTest::newRow("128 with spaces around")
+        << QStringLiteral("  ") + QString(128, QLatin1Char('b')) + QStringLiteral("  ") << true
+        << QString(128, QLatin1Char('b'));
+    QTest::newRow("spaces only") << "    " << false << "";
+    QTest::newRow("empty") << "" << false << "";
+    QTest::newRow("two spaces each side") << "  Bob  " << true << "Bob";
+    QTest::newRow("inner blanks kept") << " Bob  Smith " << true << "Bob  Smith";
+    QTest::newRow("tab not trimmed") << "\tBob" << true << "\tBob";
+    QTest::newRow("NUL") << QStringLiteral("Bo") + QChar(u'\0') + QStringLiteral("b") << false
+                         << QStringLiteral("Bo") + QChar(u'\0') + QStringLiteral("b");
+}
+void TestCore::userNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QFETCH(QString, trimmed);
+    QString out;
+    QCOMPARE(IsValidUserName(name, out), valid);
+    QCOMPARE(out, trimmed);
+}
+void TestCore::findUserIsExact()
+{
+    UserTable users = DimUsers(2);
+    users[1] = {QStringLiteral("Bob"), QStringLiteral("10.0.0.1"), 505, 1};
+    users[2] = {QStringLiteral("Bob"), QStringLiteral("10.0.0.2"), 505, 2};
+    QVERIFY(FindUser(users, QStringLiteral("Bob"), QStringLiteral("10.0.0.2")));
+    QVERIFY(!FindUser(users, QStringLiteral("bob"), QStringLiteral("10.0.0.1")));
+    QVERIFY(!FindUser(users, QStringLiteral("Bob"), QStringLiteral("10.0.0.01")));
+    QVERIFY(!FindUser(users, QStringLiteral("Bob"), QStringLiteral("10.0.0.3")));
+    QVERIFY(!FindUser(users, QStringLiteral("Bob "), QStringLiteral("10.0.0.1")));
+    // Slot 0 is never examined, even when it matches.
+    users[0] = {QStringLiteral("Ghost"), QStringLiteral("1.1.1.1"), 0, 0};
+    QVERIFY(!FindUser(users, QStringLiteral("Ghost"), QStringLiteral("1.1.1.1")));
+    QVERIFY(!FindUser(DimUsers(0), QString(), QString()));
+}
+void TestCore::storedIntegers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("converts");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("plain") << "505" << true << 505;
+    QTest::newRow("negative") << "-120" << true << -120;
+    QTest::newRow("blanks around") << "  42\t" << true << 42;
+    QTest::newRow("half to even") << "2.5" << true << 2;
+    QTest::newRow("half to even up") << "3.5" << true << 4;
+    QTest::newRow("inner blank") << "4 2" << false << 0;
+    QTest::newRow("letters after") << "42x" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("past 32 bits") << "2147483648" << false << 0;
+    QTest::newRow("bottom") << "-2147483648" << true << -2147483647 - 1;
+}
+void TestCore::storedIntegers()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, converts);
+    QFETCH(int, value);
+    const std::optional<std::int32_t> result = TextToInteger(text);
+    QCOMPARE(result.has_value(), converts);
+    if (converts)
+        QCOMPARE(*result, value);
+}
+void TestCore::storedBooleans_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected"); // -1: does not convert
+
+    QTest::newRow("True") << "True" << 1;
+    QTest::newRow("false") << "false" << 0;
+    QTest::newRow("TRUE") << "TRUE" << 1;
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("1") << "1" << 1;
+    QTest::newRow("-1") << "-1" << 1;
+    QTest::newRow("0.0") << "0.0" << 0;
+    QTest::newRow("yes") << "yes" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+void TestCore::storedBooleans()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    const std::optional<bool> result = TextToBoolean(text);
+    QCOMPARE(result.has_value(), expected >= 0);
+    if (result)
+        QCOMPARE(int(*result), expected);
+    // Written back as "True" / "False", and a port in the Your IP window with Str's blank.
+    QCOMPARE(BooleanText(false), QStringLiteral("False"));
+    QCOMPARE(SignedNumberText(505), QStringLiteral(" 505"));
+    QCOMPARE(SignedNumberText(-1), QStringLiteral("-1"));
+}
+
+void TestCore::messageRecordBytes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("example") << "Me" << 505 << "Hi"
+                             << QByteArray::fromHex("4d 65 00 35 30 35 00 48 69");
+    QTest::newRow("empty text") << "Me" << 505 << "" << QByteArray::fromHex("4d 65 00 35 30 35 00");
+    QTest::newRow("line breaks become CR LF") << "A" << 1 << "one\ntwo\r\nthree\n"
+                                              << QByteArray("A\0"
+                                                            "1\0one\r\ntwo\r\nthree\r\n",
+                                                            21);
+    QTest::newRow("negative port") << "" << -12 << "x" << QByteArray("\0-12\0x", 6);
+}
+void TestCore::messageRecordBytes()
+{
+    QFETCH(QString, name);
+    QFETCH(int, port);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(MessageRecordBytes(name, port, text), bytes);
+}
+void TestCore::copyDataBlocks_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<QString>("fields"); // name|ip|port, or empty when the block is dropped
+
+    const auto row = [](const char* name, const QByteArray& block, const char* fields) {
+        QTest::newRow(name) << block << QString::fromUtf8(fields);
+    };
+    // clang-format off
+    const QByteArray bob("Bob\0" "10.0.0.2\0" "505\0", 17);
+    row("17 bytes", bob, "Bob|10.0.0.2|505");
+    row("16 bytes without the last NUL", bob.left(16), "Bob|10.0.0.2|505");
+    row("two fields", bob.left(12), "");
+    row("port sent empty", QByteArray("Bob\0" "10.0.0.2\0\0", 14), "Bob|10.0.0.2|");
+    row("empty name", bob.mid(3), "|10.0.0.2|505");
+    row("trailing data ignored", bob + "junk", "Bob|10.0.0.2|505");
+    row("empty block", QByteArray(), "");
+    row("no NUL", "text", "");
+    // The buffer holds 254 bytes and a final NUL: what lies beyond is cut off.
+    const QByteArray sevens = QByteArray("N\0" "1.2.3.4\0", 10) + QByteArray(243, '7');
+    row("254 bytes ending in NUL", sevens + '\0', qPrintable("N|1.2.3.4|" + QString(243, '7')));
+    row("254 bytes, no NUL", sevens + '7', "");
+    row("NUL past the buffer", sevens + "7\0", "");
+    row("long block cut", QByteArray("N\0" "1.2.3.4\0" "80\0", 13) + QByteArray(70000, 'x'),
+        "N|1.2.3.4|80");
+    row("as the receiver builds it", ReplyRequestBlock("Bob", "10.0.0.2", "505"),
+        "Bob|10.0.0.2|505");
+    // clang-format on
+}
+
+void TestCore::copyDataBlocks()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(QString, fields);
+    const std::optional<ReplyRequest> request = SplitReplyRequest(CopyDataToString(block));
+    QCOMPARE(request.has_value(), !fields.isEmpty());
+    if (request)
+        QCOMPARE(QStringList({request->name, request->ip, request->port}).join('|'), fields);
+}
+
+void TestCore::emptyStoreGivesDefaultsAndWritesAtTheSessionsEnd()
 {
     Global::DefaultPort = 1;
     Global::MinimizedWhenSend = false;
@@ -144,7 +388,12 @@ void TestStore::emptyStoreGivesDefaults()
     Global::MyUsername = "x";
     Global::MyPortnb = 1;
     LinesList list;
-    LoadSettings(list);
+    {
+        const StoreSession session(StoreKeys::Application);
+        LoadSettings(list);
+        SaveOptions();
+        QVERIFY(ReadStoreBytes().isEmpty());
+    }
     QCOMPARE(Global::DefaultPort, 505);
     QCOMPARE(Global::MinimizedWhenSend, true);
     QCOMPARE(Global::PopupWhenSend, true);
@@ -154,9 +403,12 @@ void TestStore::emptyStoreGivesDefaults()
     compareUsers(Global::Users, {user("localhost", "127.0.0.1", 505)});
     QCOMPARE(list.lines, QStringList{"localhost (127.0.0.1: 505)"});
     QCOMPARE(list.current, 0);
+    const IniSections store = ReadStoreSections();
+    QCOMPARE(store.value("Settings").value("DefaultPort"), QStringLiteral("505"));
+    QCOMPARE(store.value("Users").keys(), QStringList{"TestUsers"});
 }
 
-void TestStore::storedOptionsAreRead_data()
+void TestCore::storedOptionsAreRead_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("minimized");
@@ -172,8 +424,7 @@ void TestStore::storedOptionsAreRead_data()
         << QByteArray("MinimizedWhenSend=maybe\nPopupWhenSend=\nDefaultPort=port 80\n") << true
         << true << 505;
 }
-
-void TestStore::storedOptionsAreRead()
+void TestCore::storedOptionsAreRead()
 {
     QFETCH(QByteArray, file);
     QFETCH(bool, minimized);
@@ -186,37 +437,26 @@ void TestStore::storedOptionsAreRead()
     QCOMPARE(Global::PopupWhenSend, popup);
     QCOMPARE(Global::DefaultPort, port);
 }
-
-void TestStore::optionsAreWrittenAsText()
+void TestCore::optionsAndIdentificationAreWrittenAsText()
 {
     WriteStoreFile("[Settings]\nMinimizedWhenSend=0\nPopupWhenSend=true\nDefaultIp=10.0.0.9\n");
     LinesList list;
     LoadSettings(list);
     SaveOptions();
-    const QMap<QString, QString> settings = ReadStoreSections().value("Settings");
-    QCOMPARE(settings.value("MinimizedWhenSend"), QStringLiteral("False"));
-    QCOMPARE(settings.value("PopupWhenSend"), QStringLiteral("True"));
-    QCOMPARE(settings.value("DefaultPort"), QStringLiteral("505"));
-    QCOMPARE(settings.value("DefaultIp"), QStringLiteral("10.0.0.9"));
-    QVERIFY(!ReadStoreSections().contains("Identification"));
-}
-
-void TestStore::identificationIsWritten()
-{
     Global::MyUsername = QStringLiteral("Ann Lee");
     Global::MyPortnb = -7;
+    QVERIFY(!ReadStoreSections().contains("Identification"));
     SaveIdentification();
-    const QMap<QString, QString> identification = ReadStoreSections().value("Identification");
-    QCOMPARE(identification.value("MyUsername"), QStringLiteral("Ann Lee"));
-    QCOMPARE(identification.value("MyPortnb"), QStringLiteral("-7"));
-    LinesList list;
-    Global::MyUsername.clear();
-    LoadSettings(list);
-    QCOMPARE(Global::MyUsername, QStringLiteral("Ann Lee"));
-    QCOMPARE(Global::MyPortnb, -7);
+    const IniSections store = ReadStoreSections();
+    QCOMPARE(store.value("Settings").value("MinimizedWhenSend"), QStringLiteral("False"));
+    QCOMPARE(store.value("Settings").value("PopupWhenSend"), QStringLiteral("True"));
+    QCOMPARE(store.value("Settings").value("DefaultPort"), QStringLiteral("505"));
+    QCOMPARE(store.value("Settings").value("DefaultIp"), QStringLiteral("10.0.0.9"));
+    QCOMPARE(store.value("Identification").value("MyUsername"), QStringLiteral("Ann Lee"));
+    QCOMPARE(store.value("Identification").value("MyPortnb"), QStringLiteral("-7"));
 }
 
-void TestStore::windowPositions_data()
+void TestCore::windowPositions_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<int>("width");
@@ -226,21 +466,27 @@ void TestStore::windowPositions_data()
 
     // Centred: 15360/2 - 4001/2 = 5679.5 -> 5680 (half to even), 11520/2 - 2251/2 = 4634.5.
     QTest::newRow("nothing stored") << QByteArray() << 4001 << 2251 << 5680 << 4634;
-    QTest::newRow("stored") << QByteArray("StartUPX=300\nStartUPY=200\n") << 4000 << 2000 << 300
-                            << 200;
+    QTest::newRow("stored") << QByteArray("Option%20StartUPX=300\nOption%20StartUPY=200\n") << 4000
+                            << 2000 << 300 << 200;
+    QTest::newRow("another window's position")
+        << QByteArray("StartUPX=300\nStartUPY=200\n") << 4000 << 2000 << 5680 << 4760;
     QTest::newRow("left past the screen re-centres both")
-        << QByteArray("StartUPX=15361\nStartUPY=200\n") << 4000 << 2000 << 5680 << 4760;
+        << QByteArray("Option%20StartUPX=15361\nOption%20StartUPY=200\n") << 4000 << 2000 << 5680
+        << 4760;
     QTest::newRow("left on the right edge stays")
-        << QByteArray("StartUPX=15360\nStartUPY=11520\n") << 4000 << 2000 << 15360 << 11520;
-    QTest::newRow("zero stays") << QByteArray("StartUPX=0\nStartUPY=0\n") << 4000 << 2000 << 0 << 0;
+        << QByteArray("Option%20StartUPX=15360\nOption%20StartUPY=11520\n") << 4000 << 2000 << 15360
+        << 11520;
+    QTest::newRow("zero stays") << QByteArray("Option%20StartUPX=0\nOption%20StartUPY=0\n") << 4000
+                                << 2000 << 0 << 0;
     QTest::newRow("negative left re-centres")
-        << QByteArray("StartUPX=-15\nStartUPY=100\n") << 4000 << 2000 << 5680 << 4760;
+        << QByteArray("Option%20StartUPX=-15\nOption%20StartUPY=100\n") << 4000 << 2000 << 5680
+        << 4760;
     QTest::newRow("wider than the screen") << QByteArray() << 20000 << 12000 << -2320 << -240;
     QTest::newRow("unreadable is centred")
-        << QByteArray("StartUPX=left\nStartUPY=9\n") << 4000 << 2000 << 5680 << 9;
+        << QByteArray("Option%20StartUPX=left\nOption%20StartUPY=9\n") << 4000 << 2000 << 5680 << 9;
 }
 
-void TestStore::windowPositions()
+void TestCore::windowPositions()
 {
     QFETCH(QByteArray, stored);
     QFETCH(int, width);
@@ -248,23 +494,14 @@ void TestStore::windowPositions()
     QFETCH(int, left);
     QFETCH(int, top);
     WriteStoreFile("[Settings]\n" + stored);
-    const WindowPosition position = LoadWindowPosition(QString(), width, height);
+    const WindowPosition position = LoadWindowPosition(WindowPrefix::OptProg, width, height);
     QCOMPARE(position.left, left);
     QCOMPARE(position.top, top);
-}
-
-void TestStore::windowPositionKeysCarryThePrefix()
-{
     SaveWindowPosition(WindowPrefix::OptProg, -30, 45);
-    const QMap<QString, QString> settings = ReadStoreSections().value("Settings");
-    QCOMPARE(settings.value("Option StartUPX"), QStringLiteral("-30"));
-    QCOMPARE(settings.value("Option StartUPY"), QStringLiteral("45"));
-    // Stored off the screen on the left: reopens centred.
-    QCOMPARE(LoadWindowPosition(WindowPrefix::OptProg, 4000, 2000).left, 5680);
-    QCOMPARE(LoadWindowPosition(WindowPrefix::About, 4000, 2000).top, 4760);
+    QCOMPARE(ReadStoreSections().value("Settings").value("Option StartUPY"), QStringLiteral("45"));
 }
 
-void TestStore::firstStartsMoveThroughTheMarkerStates()
+void TestCore::firstStartsMoveThroughTheMarkerStates()
 {
     using Keys = QStringList;
     // First start: load on an empty store, then save.
@@ -282,38 +519,7 @@ void TestStore::firstStartsMoveThroughTheMarkerStates()
     SaveUsers();
     QCOMPARE(usersSection().keys(), (Keys{"1_ip", "1_name", "1_port"}));
 }
-
-void TestStore::threeEntriesRoundTripInAnyListingOrder()
-{
-    const QList<UserRecord> three = {user("Ann", "10.0.0.1", 505, 3), user("Bob", "10.0.0.2", 0, 1),
-                                     user("Cy", "192.168.1.20", 65535, 7)};
-    Global::Users = DimUsers(3);
-    std::copy(three.begin(), three.end(), Global::Users.begin() + 1);
-    SaveUsers();
-    // Saved on a store without correspondents, so the marker stays beside the nine keys.
-    QCOMPARE(usersSection().size(), 10);
-    Global::Users = DimUsers(0);
-    LoadUsers();
-    compareUsers(Global::Users, three);
-
-    // The same keys written by hand in a shuffled order, ports first.
-    QList<QByteArray> lines;
-    for (int i = 1; i <= 3; ++i) {
-        const UserRecord& u = three[i - 1];
-        lines << QByteArray::number(i) + "_port=" + QByteArray::number(u.port)
-              << QByteArray::number(i) + "_name=" + u.name.toUtf8()
-              << QByteArray::number(i) + "_ip=" + u.ip.toUtf8();
-    }
-    std::mt19937 shuffle(7);
-    for (int round = 0; round < 5; ++round) {
-        std::shuffle(lines.begin(), lines.end(), shuffle);
-        WriteStoreFile("[Users]\n" + lines.join('\n') + "\n");
-        LoadUsers();
-        compareUsers(Global::Users, three);
-    }
-}
-
-void TestStore::emptiedTableLeavesNoSection()
+void TestCore::emptiedTableLeavesNoSection()
 {
     LoadUsers();
     SaveUsers();
@@ -324,8 +530,7 @@ void TestStore::emptiedTableLeavesNoSection()
     LoadUsers();
     compareUsers(Global::Users, {user("localhost", "127.0.0.1", 505)});
 }
-
-void TestStore::awkwardTextsRoundTrip_data()
+void TestCore::awkwardTextsRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
     QTest::newRow("separators") << QStringLiteral("Smith, John; x = y");
@@ -338,8 +543,7 @@ void TestStore::awkwardTextsRoundTrip_data()
     QTest::newRow("at sign and underscores") << QStringLiteral("@ByteArray(2_name) x_y");
     QTest::newRow("percent and brackets") << QStringLiteral("[Users] %20 #1 ;c");
 }
-
-void TestStore::awkwardTextsRoundTrip()
+void TestCore::awkwardTextsRoundTrip()
 {
     QFETCH(QString, text);
     Global::Users = DimUsers(2);
@@ -357,8 +561,7 @@ void TestStore::awkwardTextsRoundTrip()
     QCOMPARE(LoadWindowPosition(text, 0, 0).top, 2);
     QVERIFY(failures.isEmpty());
 }
-
-void TestStore::storesOfTheFirstVersionLoad()
+void TestCore::storesOfTheFirstVersionLoad()
 {
     // The first version kept the store with QSettings; its files must load unchanged.
     const QString awkward = QStringLiteral(" Smith, John \"J\\\" \u00e9;=\t");
@@ -386,8 +589,7 @@ void TestStore::storesOfTheFirstVersionLoad()
     QCOMPARE(LoadWindowPosition(WindowPrefix::OptProg, 0, 0).left, 120);
     compareUsers(Global::Users, {{awkward, "10.0.0.1", 505, 1}, user("@home", "", -1)});
 }
-
-void TestStore::handEditedSections_data()
+void TestCore::handEditedSections_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("users"); // name|ip|port per entry
@@ -396,6 +598,9 @@ void TestStore::handEditedSections_data()
         << QByteArray("[Users]\n; 1_name=comment\n# 1_ip=comment\n1_name=a;b\n1_ip=10.0.0.1\n"
                       "1_port=505 ; not a comment\n")
         << QStringList{"a;b|10.0.0.1|0"};
+    QTest::newRow("any order, ports first")
+        << QByteArray("[Users]\n2_port=2\n1_port=1\n2_ip=b\n1_name=Ann\n2_name=Bob\n1_ip=a\n")
+        << QStringList{"Ann|a|1", "Bob|b|2"};
     QTest::newRow("comma is text")
         << QByteArray("[Users]\n1_name=Smith, John\n1_ip=a,b ,c\n1_port=1\n")
         << QStringList{"Smith, John|a,b ,c|1"};
@@ -411,8 +616,7 @@ void TestStore::handEditedSections_data()
         << QByteArray("[Users]\n1_name=Ren\xe9\n1_ip=10.0.0.1\n1_port=1\n")
         << QStringList{QStringLiteral("Ren\u00e9|10.0.0.1|1")};
 }
-
-void TestStore::handEditedSections()
+void TestCore::handEditedSections()
 {
     QFETCH(QByteArray, file);
     QFETCH(QStringList, users);
@@ -430,8 +634,7 @@ void TestStore::handEditedSections()
     LoadUsers();
     compareUsers(Global::Users, expected);
 }
-
-void TestStore::failedSavesAreToldAndKept_data()
+void TestCore::failedSavesAreToldAndKept_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
@@ -442,8 +645,7 @@ void TestStore::failedSavesAreToldAndKept_data()
     QTest::newRow("full disk") << "full"
                                << "No space left on device";
 }
-
-void TestStore::failedSavesAreToldAndKept()
+void TestCore::failedSavesAreToldAndKept()
 {
     QFETCH(QString, fault);
     QFETCH(QString, reason);
@@ -504,8 +706,7 @@ void TestStore::failedSavesAreToldAndKept()
     QCOMPARE(UBound(Global::Users), 300);
     QCOMPARE(Global::Users[300].name, QStringLiteral("Added 300"));
 }
-
-void TestStore::anotherWritersChangesSurvive()
+void TestCore::anotherWritersChangesSurvive()
 {
     LinesList list;
     LoadSettings(list);
@@ -537,8 +738,7 @@ void TestStore::anotherWritersChangesSurvive()
     ReloadChangedIdentification();
     QCOMPARE(Global::MyPortnb, 5050);
 }
-
-void TestStore::unchangedStoreIsNotWritten()
+void TestCore::unchangedStoreIsNotWritten()
 {
     const auto startUp = [] {
         const StoreSession session("Quorvane");
@@ -562,6 +762,5 @@ void TestStore::unchangedStoreIsNotWritten()
     QCOMPARE(QFileInfo(StoreFilePath()).lastModified(), stamp);
     QCOMPARE(ReadStoreBytes(), bytes);
 }
-
-QTEST_GUILESS_MAIN(TestStore)
-#include "tst_store.moc"
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"
