@@ -9,11 +9,14 @@
 #include "receiver/History.h"
 #include "receiver/Notifier.h"
 #include "receiver/ReplyRequester.h"
+#include "windows/DialogSupport.h"
 #include "windows/MessageBox.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,7 +24,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -96,6 +101,22 @@ int storedKeepDays()
                .value_or(0));
 }
 
+// Exec= of a desktop entry: the program's own path, quoted as the entry format asks, so that
+// it starts whichever copy the user ticked the box in, installed or not.
+QString desktopExec(const QString& program)
+{
+    QString quoted;
+    for (const QChar c : program) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+            c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    // The entry format reads a backslash in a value as the start of an escape.
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 QString historyProblem(const History& history, const QString& reason)
 {
     return QStringLiteral("The message history %1 cannot be used: %2. Messages are kept in "
@@ -143,6 +164,7 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     connect(search, &QLineEdit::textChanged, this, &ReceiverWindow::applySearch);
     connect(changePort, &QPushButton::clicked, this, &ReceiverWindow::changeReplyPort);
     connect(newPort, &QLineEdit::returnPressed, this, &ReceiverWindow::changeReplyPort);
+    connect(startAtLogin, &QCheckBox::toggled, this, &ReceiverWindow::setStartAtLogin);
     connect(keepDays, &QComboBox::activated, this, [this] {
         SettingsStore settings(StoreKeys::Application);
         settings.SaveSetting(ReceiverSection, KeepDaysKey,
@@ -190,12 +212,22 @@ void ReceiverWindow::buildControls()
         keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
     auto* keepLabel = new QLabel(QStringLiteral("&Keep:"), portRow);
     keepLabel->setBuddy(keepDays);
+    // A list box says its current line unless it has a name of its own.
+    keepDays->setAccessibleName(QStringLiteral("Keep messages"));
     keepLabel->setToolTip(QStringLiteral("Older messages are deleted when the receiver starts."));
     portLayout->addWidget(portLabel);
-    portLayout->addWidget(newPort, 1);
+    // Five digits: a port needs no more.
+    newPort->setFixedWidth(BoxWidthFor(newPort, QStringLiteral("00000")));
+    startAtLogin = new QCheckBox(QStringLiteral("Start when I log in"), portRow);
+    startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
+    startAtLogin->setChecked(QFile::exists(AutostartEntryPath()));
+    portLayout->addWidget(portLabel);
+    portLayout->addWidget(newPort);
     portLayout->addWidget(changePort);
+    portLayout->addStretch(1);
     portLayout->addWidget(keepLabel);
     portLayout->addWidget(keepDays);
+    portLayout->addWidget(startAtLogin);
 
     historyStatus = new QLabel(central);
     historyStatus->setObjectName(QStringLiteral("historyStatus"));
@@ -215,6 +247,8 @@ void ReceiverWindow::buildControls()
 
     messageList = new QTableView(central);
     messageList->setObjectName(QStringLiteral("messageList"));
+    // No label names the list or the text on screen; screen readers need a name.
+    messageList->setAccessibleName(QStringLiteral("Messages"));
     messageList->setModel(messageModel);
     messageList->setSelectionBehavior(QAbstractItemView::SelectRows);
     messageList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -262,6 +296,7 @@ void ReceiverWindow::buildControls()
     remarks->setTextFormat(Qt::PlainText);
     messageText = new QPlainTextEdit(central);
     messageText->setObjectName(QStringLiteral("messageText"));
+    messageText->setAccessibleName(QStringLiteral("Message text"));
     messageText->setReadOnly(true);
 
     deleteButton = new QPushButton(QStringLiteral("&Delete"), central);
@@ -550,4 +585,40 @@ void ReceiverWindow::comeForward()
     show();
     raise();
     activateWindow();
+}
+
+QString ReceiverWindow::AutostartEntryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/quorvane-receiver.desktop");
+}
+
+void ReceiverWindow::setStartAtLogin(bool start)
+{
+    const QString path = AutostartEntryPath();
+    QString problem;
+    if (start) {
+        QSaveFile entry(path);
+        const QByteArray text = "[Desktop Entry]\n"
+                                "Type=Application\n"
+                                "Name=Quorvane Receiver\n"
+                                "Comment=Show the messages sent to you over the network\n"
+                                "Exec=" +
+                                desktopExec(QCoreApplication::applicationFilePath()).toUtf8() +
+                                "\n"
+                                "Icon=quorvane\n"
+                                "Terminal=false\n"
+                                "X-GNOME-Autostart-enabled=true\n";
+        if (!QDir().mkpath(QFileInfo(path).path()) || !entry.open(QIODevice::WriteOnly) ||
+            entry.write(text) != text.size() || !entry.commit())
+            problem = entry.errorString();
+    } else if (QFile::exists(path) && !QFile::remove(path)) {
+        problem = QStringLiteral("it cannot be removed");
+    }
+    if (problem.isEmpty())
+        return;
+    statusBar()->showMessage(QStringLiteral("Cannot change the autostart entry %1: %2")
+                                 .arg(QDir::toNativeSeparators(path), problem));
+    const QSignalBlocker quiet(startAtLogin);
+    startAtLogin->setChecked(QFile::exists(path));
 }

@@ -13,6 +13,7 @@
 
 class History;
 class Notifier;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -52,6 +53,10 @@ public:
     // The history's state when it cannot be used; hidden otherwise.
     QLabel* historyStatus = nullptr;
     QComboBox* keepDays = nullptr; // days, or 0 to keep everything
+    // Ticked while the desktop's autostart folder holds an entry that starts the receiver.
+    QCheckBox* startAtLogin = nullptr;
+    // $XDG_CONFIG_HOME/autostart/quorvane-receiver.desktop
+    static QString AutostartEntryPath();
     QLineEdit* search = nullptr;
     QTableView* messageList = nullptr;
     // Read-only boxes rather than labels: a sender's name or port may be any length.
@@ -82,6 +87,7 @@ private slots:
     void replyFinished(const QString& problem);
     void changeReplyPort();
     void comeForward();
+    void setStartAtLogin(bool start);
 
 private:
     void buildControls();

@@ -146,6 +146,9 @@ void About::buildControls()
         drawAsLink(link);
         link->installEventFilter(this);
     }
+    // Nothing labels the two links on screen.
+    website->setAccessibleName(QStringLiteral("Web page"));
+    email->setAccessibleName(QStringLiteral("Mail address"));
     website->setMinimumWidth(BoxWidthFor(website, Maker::WebPage));
     email->setMinimumWidth(BoxWidthFor(email, Maker::MailAddress));
 

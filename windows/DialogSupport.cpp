@@ -1,6 +1,7 @@
 #include "windows/DialogSupport.h"
 
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
@@ -13,6 +14,12 @@ FormDialog::FormDialog(QWidget* parent, Reopening reopening) : QDialog(parent), 
 
 void FormDialog::load()
 {
+    // A window whose layout fixes its size offers no maximize button: the flags say so
+    // explicitly, for window managers that would otherwise add one to any dialog.
+    if (layout() && layout()->sizeConstraint() == QLayout::SetFixedSize &&
+        !windowFlags().testFlag(Qt::CustomizeWindowHint))
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     Form_Load();
     loaded = true;
 }

@@ -52,6 +52,9 @@ void Identification::buildControls()
     txtmyportnb->installEventFilter(this);
     // Dropped text would get past the key filter.
     txtmyportnb->setAcceptDrops(false);
+    // Screen readers name each box by its label, not by the frame's title.
+    lbl[1]->setBuddy(txtmyident);
+    lbl[2]->setBuddy(txtmyportnb);
     txtmyportnb->setFixedWidth(BoxWidthFor(txtmyportnb, QStringLiteral("0000000")));
 
     auto* identity = new QVBoxLayout(frm[1]);

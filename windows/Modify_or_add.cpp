@@ -94,10 +94,14 @@ void Modify_or_add::buildControls()
         box->setContextMenuPolicy(Qt::NoContextMenu);
         box->setAcceptDrops(false);
     }
-    const int digitWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    userip->setMinimumWidth(digitWidth * 17);
-    userport->setMinimumWidth(digitWidth * 7);
-    username->setMinimumWidth(digitWidth * 20);
+    lbl[0]->setBuddy(username);
+    lbl[1]->setBuddy(userip);
+    lbl[2]->setBuddy(userport);
+    // The address box holds a whole address; the port box is to it as their design widths
+    // in twips, 855 to 1335, which leaves room for five digits.
+    userip->setFixedWidth(BoxWidthFor(userip, QStringLiteral("000.000.000.000")));
+    userport->setFixedWidth(userip->width() * 855 / 1335);
+    username->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 20);
 
     // Neither Enter nor Escape presses a button here: none is the default, none becomes it.
     cmdAddNetworkUser = MakeButton(this, "cmdAddNetworkUser", QStringLiteral("Add Network User"));
@@ -109,13 +113,12 @@ void Modify_or_add::buildControls()
     grid->addWidget(lbl[1], 0, 1);
     grid->addWidget(lbl[2], 0, 2, 1, 2);
     grid->addWidget(username, 1, 0);
-    grid->addWidget(userip, 1, 1);
-    grid->addWidget(userport, 1, 2, 1, 2);
+    grid->addWidget(userip, 1, 1, Qt::AlignLeft);
+    grid->addWidget(userport, 1, 2, 1, 2, Qt::AlignLeft);
     grid->addWidget(cmdAddNetworkUser, 2, 0);
     grid->addWidget(oksave, 2, 2);
     grid->addWidget(cancelsave, 2, 3);
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(1, 2);
+    grid->setColumnStretch(0, 1);
 
     setTabOrder(cancelsave, username);
     setTabOrder(username, userip);

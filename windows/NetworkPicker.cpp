@@ -3,8 +3,9 @@
 #include "app/Global.h"
 #include "platform/GetNetworkUser.h"
 #include "platform/NetworkDiscovery.h"
+#include "windows/DialogSupport.h"
 
-#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -24,6 +25,8 @@ NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
     computers->setMinimumSize(computers->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 24,
                               computers->fontMetrics().height() * 8);
     listLabel->setBuddy(computers);
+    // A list takes no name from its label; screen readers need one.
+    computers->setAccessibleName(QStringLiteral("Computers of the local network"));
     status = new QLabel(tr("Looking for computers on the local network..."), this);
     status->setObjectName(QStringLiteral("status"));
     status->setWordWrap(true);
@@ -31,23 +34,29 @@ NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
     hostName = new QLineEdit(this);
     hostName->setObjectName(QStringLiteral("hostName"));
     nameLabel->setBuddy(hostName);
-    buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    ok = MakeButton(this, "ok", QStringLiteral("OK"));
+    // Enter in the name box picks the name.
+    ok->setDefault(true);
+    cancel = MakeButton(this, "cancel", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
 
     layout->addWidget(listLabel);
     layout->addWidget(computers);
     layout->addWidget(status);
     layout->addWidget(nameLabel);
     layout->addWidget(hostName);
-    layout->addWidget(buttons);
+    layout->addLayout(buttons);
 
-    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
     ok->setEnabled(false);
     connect(hostName, &QLineEdit::textChanged, ok,
-            [ok](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
+            [this](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
     connect(computers, &QListWidget::currentTextChanged, hostName, &QLineEdit::setText);
     connect(computers, &QListWidget::itemActivated, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     discovery = new NetworkDiscovery(this);
     connect(discovery, &NetworkDiscovery::computerFound, this, &NetworkPicker::addComputer);

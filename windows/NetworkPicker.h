@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <optional>
 
-class QDialogButtonBox;
+class QPushButton;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -23,7 +23,9 @@ public:
     QListWidget* computers = nullptr;
     QLineEdit* hostName = nullptr;
     QLabel* status = nullptr;
-    QDialogButtonBox* buttons = nullptr;
+    // Plain buttons like every other dialog's: a button box would add the style's icons.
+    QPushButton* ok = nullptr;
+    QPushButton* cancel = nullptr;
 
 private:
     void addComputer(const QString& name);

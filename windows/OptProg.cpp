@@ -62,6 +62,9 @@ void OptProg::buildControls()
         // Dropped text would get past the key filters.
         box->setAcceptDrops(false);
     }
+    // Screen readers name each box by its label, not by the frame's title.
+    lbl[1]->setBuddy(Portnb);
+    lbl[2]->setBuddy(ipnumber);
     Portnb->setFixedWidth(BoxWidthFor(Portnb, QStringLiteral("00000")));
     ipnumber->setFixedWidth(BoxWidthFor(ipnumber, QStringLiteral("000.000.000.000")));
 

@@ -31,11 +31,11 @@ void answerPicker(const QString& typed)
 {
     WhenModal<NetworkPicker>([typed](NetworkPicker* picker) {
         if (typed.isNull()) {
-            picker->buttons->button(QDialogButtonBox::Cancel)->click();
+            picker->cancel->click();
             return;
         }
         QTest::keyClicks(picker->hostName, typed);
-        picker->buttons->button(QDialogButtonBox::Ok)->click();
+        picker->ok->click();
     });
 }
 
@@ -122,9 +122,9 @@ void TestNetwork::pickerWorksByTypingWithoutADaemon()
         QCOMPARE(picker->parentWidget(), owner.get());
         QTRY_VERIFY(picker->status->text().contains("unavailable"));
         statusText = picker->status->text();
-        okEnabledWhenEmpty = picker->buttons->button(QDialogButtonBox::Ok)->isEnabled();
+        okEnabledWhenEmpty = picker->ok->isEnabled();
         QTest::keyClicks(picker->hostName, " localhost ");
-        picker->buttons->button(QDialogButtonBox::Ok)->click();
+        picker->ok->click();
     });
     QString ip;
     QString name;
