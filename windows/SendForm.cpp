@@ -79,13 +79,10 @@ void SendForm::buildControls()
     Combo1->setMinimumContentsLength(28);
     // No label names the two boxes on screen; screen readers need a name.
     Combo1->setAccessibleName(QStringLiteral("Recipient"));
-    // No label names the two boxes on screen; screen readers need a name.
-    Combo1->setAccessibleName(QStringLiteral("Recipient"));
 
     Text1 = new QPlainTextEdit(central);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setTabChangesFocus(true);
-    Text1->setAccessibleName(QStringLiteral("Message"));
     Text1->setAccessibleName(QStringLiteral("Message"));
     Text1->installEventFilter(this);
 
