@@ -31,7 +31,8 @@ QByteArray u32Bytes(std::uint32_t value)
 class ReplyChannelServer::Connection : public QObject
 {
 public:
-    Connection(QLocalSocket* socket, QObject* parent) : QObject(parent), socket(socket)
+    Connection(QLocalSocket* socket, int frameTimeoutMs, QObject* parent)
+        : QObject(parent), socket(socket), frameTimeoutMs(frameTimeoutMs)
     {
         socket->setParent(this);
         // Past this, Qt stops reading the socket and the client's writes wait.
@@ -39,16 +40,17 @@ public:
         expiry.setSingleShot(true);
     }
 
-    // The client now has FrameTimeoutMs for its next frame. Only the deadline moves: the
+    // The client now has frameTimeoutMs for its next frame. Only the deadline moves: the
     // timer wakes once and looks at it.
     void arm()
     {
-        deadline.setRemainingTime(ChannelLimits::FrameTimeoutMs);
+        deadline.setRemainingTime(frameTimeoutMs);
         if (!expiry.isActive())
-            expiry.start(ChannelLimits::FrameTimeoutMs);
+            expiry.start(frameTimeoutMs);
     }
 
     QLocalSocket* socket;
+    const int frameTimeoutMs;
     QByteArray buffer;    // bytes read; those before `offset` are handled
     qsizetype offset = 0; // handled frames are skipped, never erased one by one
     QDeadlineTimer deadline;
@@ -135,7 +137,7 @@ void ReplyChannelServer::acceptConnections()
             continue;
         }
         ++connections;
-        auto* connection = new Connection(socket, this);
+        auto* connection = new Connection(socket, frameTimeoutMs, this);
         connect(&connection->expiry, &QTimer::timeout, connection, [this, connection] {
             if (connection->handling)
                 return; // armed again once answered

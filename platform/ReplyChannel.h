@@ -71,6 +71,9 @@ public:
     // waits (and is not read) until the returned function gives the answer. Empty when no
     // handler runs.
     static ChannelAnswer deferAnswer();
+    // For clients connecting from now on. Tests shorten it to see a hostile client dropped
+    // without waiting out the real deadline.
+    void setFrameTimeout(int ms) { frameTimeoutMs = ms; }
 
 private:
     class Connection;
@@ -88,6 +91,7 @@ private:
     QLocalServer* server;
     ChannelProc proc;
     int connections = 0;
+    int frameTimeoutMs = ChannelLimits::FrameTimeoutMs;
 };
 
 // Sends one frame and waits for the answer. `timeoutMs` bounds each wait (-1 waits for as
