@@ -163,7 +163,7 @@ void ModifyUser::adduser_Click()
         }
     }
     Global::EditedUser.ip = Global::DefaultIp;
-    Global::EditedUser.port = 505;
+    Global::EditedUser.port = Global::DefaultPort;
     Global::EditCancelled = true;
     Modify_or_add editor(rows, this);
     editor.exec();
