@@ -7,7 +7,6 @@
 #include "windows/SendForm.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
@@ -15,19 +14,13 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
-#include <QTimer>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-// Keeps what each connection delivered, reported once the sender has closed it.
+// Keeps what each connection delivered, once the sender has closed it.
 class Listener : public QObject
 {
-    Q_OBJECT
 public:
     Listener()
     {
@@ -36,7 +29,6 @@ public:
                 connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                     records.append(socket->readAll());
                     socket->deleteLater();
-                    emit closed();
                 });
             }
         });
@@ -45,44 +37,14 @@ public:
     quint16 port() const { return server.serverPort(); }
     QList<QByteArray> records;
 
-signals:
-    void closed();
-
 private:
     QTcpServer server;
-};
-
-// A listener whose queue of waiting connections is full, so that a new connection stays
-// pending until the sender gives up.
-class FullListener
-{
-public:
-    FullListener()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(fd, 0);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        filler.connectToHost(QHostAddress::LocalHost, port);
-        filler.waitForConnected(5000);
-    }
-    ~FullListener() { ::close(fd); }
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    quint16 port = 0;
-    QTcpSocket filler;
 };
 
 // The identification the tests send with; not the shipped defaults.
 QByteArray record(const QByteArray& text)
 {
-    return QByteArray("Ann\0"
-                      "5050\0",
-                      9) +
-           text;
+    return QByteArray("Ann|5050|").replace('|', '\0') + text;
 }
 
 quint16 closedPort()
@@ -91,6 +53,13 @@ quint16 closedPort()
     gone.listen(QHostAddress::LocalHost, 0);
     return gone.serverPort();
 }
+
+QString box(const Box& shown)
+{
+    return shown.title + ": " + shown.text;
+}
+
+const QString SentToPeer = "Message Send!!: Sucessful Message Send to: peer (127.0.0.1)";
 
 } // namespace
 
@@ -103,17 +72,12 @@ private slots:
 
     void sendOutcomeFollowsTriggerAndOptions_data();
     void sendOutcomeFollowsTriggerAndOptions();
-    void onlyShiftEnterSends_data();
-    void onlyShiftEnterSends();
     void errorBoxNamesAddressPortAndCause_data();
     void errorBoxNamesAddressPortAndCause();
     void stopDuringAPendingConnectionShowsNothingAndKeepsTheKeyFlag();
-    void textIsReadWhenTheConnectionStandsButTargetAtThePress();
     void shiftEnterAbandonsTheSendUnderWay();
-    void successBoxKeepsTheConnectionOpenUntilAnswered();
+    void textIsReadWhenTheConnectionStandsAndTheBoxWaitsWithItOpen();
     void historyKeepsTheLastTen();
-    void activationFollowsTheProgramsOwnWindows();
-    void timerTickRaisesTheWindowWithTheCaretInText1();
     void menuItemsOpenTheirWindows_data();
     void menuItemsOpenTheirWindows();
 
@@ -168,95 +132,71 @@ void TestSend::useRecipient(int entry, const QString& ip, int port)
 
 void TestSend::sendOutcomeFollowsTriggerAndOptions_data()
 {
-    QTest::addColumn<bool>("byKey");
+    QTest::addColumn<int>("key"); // 0: the Send button
+    QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("popup");
     QTest::addColumn<bool>("minimize");
-    QTest::newRow("button, neither") << false << false << false;
-    QTest::newRow("button, pop-up") << false << true << false;
-    QTest::newRow("button, minimise") << false << false << true;
-    QTest::newRow("button, both") << false << true << true;
-    QTest::newRow("Shift+Enter, both") << true << true << true;
-    QTest::newRow("Shift+Enter, minimise") << true << false << true;
+    const int shift = Qt::ShiftModifier;
+    QTest::newRow("button, neither") << 0 << 0 << false << false;
+    QTest::newRow("button, pop-up") << 0 << 0 << true << false;
+    QTest::newRow("button, minimise") << 0 << 0 << false << true;
+    QTest::newRow("button, both") << 0 << 0 << true << true;
+    QTest::newRow("Shift+Enter, both") << int(Qt::Key_Return) << shift << true << true;
+    QTest::newRow("Shift+keypad Enter") << int(Qt::Key_Enter) << shift << false << true;
+    QTest::newRow("Enter") << int(Qt::Key_Return) << 0 << true << true;
+    QTest::newRow("Ctrl+Shift+Enter")
+        << int(Qt::Key_Return) << (shift | int(Qt::ControlModifier)) << true << true;
+    QTest::newRow("Alt+Shift+Enter")
+        << int(Qt::Key_Return) << (shift | int(Qt::AltModifier)) << true << true;
 }
 
 void TestSend::sendOutcomeFollowsTriggerAndOptions()
 {
-    QFETCH(bool, byKey);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
     QFETCH(bool, popup);
     QFETCH(bool, minimize);
     Global::PopupWhenSend = popup;
     Global::MinimizedWhenSend = minimize;
     setText("Hello\nworld");
-    byKey ? pressShiftEnter() : form->Command1->click();
-    QVERIFY(!form->Command1->isEnabled());
-    QCOMPARE(form->history().last(), QStringLiteral("Hello\nworld"));
-    QTRY_COMPARE(listener->records.size(), 1);
-    // The line break typed with Shift+Enter is part of the text sent.
-    QCOMPARE(listener->records[0], record(byKey ? "Hello\r\nworld\r\n" : "Hello\r\nworld"));
-    QTRY_VERIFY(form->Command1->isEnabled());
-    QCOMPARE(recorder->boxes.size(), popup ? 1 : 0);
-    if (popup) {
-        QCOMPARE(recorder->boxes[0].title, QStringLiteral("Message Send!!"));
-        QCOMPARE(recorder->boxes[0].text,
-                 QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
-    }
-    QCOMPARE(form->Text1->toPlainText(), QString());
-    QCOMPARE(form->isMinimized(), minimize && !byKey);
-    QVERIFY(!form->sentByKey());
-}
-
-void TestSend::onlyShiftEnterSends_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<bool>("sends");
-    QTest::newRow("Shift+keypad Enter") << int(Qt::Key_Enter) << int(Qt::ShiftModifier) << true;
-    QTest::newRow("Enter") << int(Qt::Key_Return) << 0 << false;
-    QTest::newRow("Ctrl+Shift+Enter")
-        << int(Qt::Key_Return) << int(Qt::ShiftModifier | Qt::ControlModifier) << false;
-    QTest::newRow("Alt+Shift+Enter")
-        << int(Qt::Key_Return) << int(Qt::ShiftModifier | Qt::AltModifier) << false;
-}
-
-void TestSend::onlyShiftEnterSends()
-{
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(bool, sends);
-    setText("line");
-    QTest::keyClick(form->Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    if (key == 0)
+        form->Command1->click();
+    else
+        QTest::keyClick(form->Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    const bool sends = key == 0 || modifiers == Qt::ShiftModifier;
     QCOMPARE(form->Command1->isEnabled(), !sends);
     QCOMPARE(form->history().size(), sends ? 2 : 1);
-    // The line break of the key that sends still reaches the box before the text is read.
-    if (sends)
-        QTRY_COMPARE(listener->records, QList<QByteArray>{record("line\r\n")});
+    if (!sends)
+        return;
+    // The line break typed with Shift+Enter is part of the text sent.
+    QTRY_COMPARE(listener->records,
+                 QList<QByteArray>{record(key ? "Hello\r\nworld\r\n" : "Hello\r\nworld")});
+    QTRY_VERIFY(form->Command1->isEnabled());
+    QCOMPARE(recorder->boxes.size(), popup ? 1 : 0);
+    if (popup)
+        QCOMPARE(box(recorder->boxes[0]), SentToPeer);
+    QCOMPARE(form->Text1->toPlainText(), QString());
+    QCOMPARE(form->isMinimized(), minimize && key == 0);
+    QVERIFY(!form->sentByKey());
 }
 
 void TestSend::errorBoxNamesAddressPortAndCause_data()
 {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("description");
-    const int refused = closedPort();
-    QTest::newRow("refused") << "127.0.0.1" << refused
-                             << QStringLiteral(
-                                    "nothing is listening at 127.0.0.1 port %1; is their message "
-                                    "receiver running?")
-                                    .arg(refused);
-    QTest::newRow("refused over IPv6")
-        << "::1" << refused
-        << QStringLiteral("nothing is listening at ::1 port %1; is their message receiver "
-                          "running?")
-               .arg(refused);
-    QTest::newRow("port out of range")
-        << "127.0.0.1" << 65536
-        << "127.0.0.1 port 65536: the port must be 1 to 65535; check the correspondent's port.";
-    QTest::newRow("port 0") << "127.0.0.1" << 0
-                            << "127.0.0.1 port 0: the port must be 1 to 65535; check the "
-                               "correspondent's port.";
+    QTest::addColumn<QString>("description"); // %1: the port
+    const auto refused = [](const QString& ip) {
+        return "nothing is listening at " + ip + " port %1; is their message receiver running?";
+    };
+    const QString range = "127.0.0.1 port %1: the port must be 1 to 65535; check the "
+                          "correspondent's port.";
+    QTest::newRow("refused") << "127.0.0.1" << int(closedPort()) << refused("127.0.0.1");
+    QTest::newRow("refused over IPv6") << "::1" << int(closedPort()) << refused("::1");
+    QTest::newRow("port out of range") << "127.0.0.1" << 65536 << range;
+    QTest::newRow("port 0") << "127.0.0.1" << 0 << range;
     QTest::newRow("address that cannot be used")
         << "10.0.0.256" << 5050
-        << "\"10.0.0.256\" is not an address that can be used (port 5050); check the "
+        << "\"10.0.0.256\" is not an address that can be used (port %1); check the "
            "correspondent's address.";
 }
 
@@ -269,8 +209,7 @@ void TestSend::errorBoxNamesAddressPortAndCause()
     setText("keep me");
     pressShiftEnter();
     QTRY_COMPARE(recorder->boxes.size(), 1);
-    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Error"));
-    QCOMPARE(recorder->boxes[0].text, QStringLiteral("Winsock Error: ") + description);
+    QCOMPARE(box(recorder->boxes[0]), "Error: Winsock Error: " + description.arg(port));
     QVERIFY(form->Command1->isEnabled());
     QVERIFY(!form->sentByKey());
     QCOMPARE(form->Text1->toPlainText(), QStringLiteral("keep me\n"));
@@ -280,9 +219,15 @@ void TestSend::errorBoxNamesAddressPortAndCause()
 
 void TestSend::stopDuringAPendingConnectionShowsNothingAndKeepsTheKeyFlag()
 {
-    FullListener full;
-    QCOMPARE(full.filler.state(), QAbstractSocket::ConnectedState);
-    useRecipient(2, "127.0.0.1", full.port);
+    // A listener that accepts nothing and queues one connection: the next one stays pending.
+    QTcpServer full;
+    full.setListenBacklogSize(0);
+    QVERIFY(full.listen(QHostAddress::LocalHost, 0));
+    full.pauseAccepting();
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, full.serverPort());
+    QVERIFY(filler.waitForConnected(5000));
+    useRecipient(2, "127.0.0.1", full.serverPort());
     setText("stopped");
     pressShiftEnter();
     QCoreApplication::processEvents();
@@ -294,27 +239,11 @@ void TestSend::stopDuringAPendingConnectionShowsNothingAndKeepsTheKeyFlag()
 
     // The next send, from the button, is not minimised and clears the flag.
     form->Combo1->setCurrentIndex(0);
-    setText("next");
     form->Command1->click();
-    QTRY_COMPARE(listener->records, QList<QByteArray>{record("next")});
     QTRY_VERIFY(form->Command1->isEnabled());
     QCOMPARE(recorder->boxes.size(), 1);
-    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Message Send!!"));
     QVERIFY(!form->isMinimized());
     QVERIFY(!form->sentByKey());
-}
-
-void TestSend::textIsReadWhenTheConnectionStandsButTargetAtThePress()
-{
-    setText("as pressed");
-    form->Command1->click();
-    form->Text1->setPlainText("changed");
-    form->Combo1->setCurrentIndex(1);
-    QTRY_COMPARE(listener->records, QList<QByteArray>{record("changed")});
-    QCOMPARE(form->history().last(), QStringLiteral("as pressed"));
-    QTRY_COMPARE(recorder->boxes.size(), 1);
-    QCOMPARE(recorder->boxes[0].text,
-             QStringLiteral("Sucessful Message Send to: peer (127.0.0.1)"));
 }
 
 void TestSend::shiftEnterAbandonsTheSendUnderWay()
@@ -332,22 +261,26 @@ void TestSend::shiftEnterAbandonsTheSendUnderWay()
     QVERIFY(!form->isMinimized());
 }
 
-void TestSend::successBoxKeepsTheConnectionOpenUntilAnswered()
+void TestSend::textIsReadWhenTheConnectionStandsAndTheBoxWaitsWithItOpen()
 {
     recorder.reset(); // a real box: events keep flowing while it is open
     QString text;
     bool openWhileShown = false;
-    WhenModal<QMessageBox>([&](QMessageBox* box) {
-        text = box->windowTitle() + ": " + box->text();
-        QCOMPARE(box->icon(), QMessageBox::Warning);
-        QCOMPARE(box->buttons().size(), 1);
+    WhenModal<QMessageBox>([&](QMessageBox* shown) {
+        text = box({shown->windowTitle(), shown->text()});
+        QCOMPARE(shown->icon(), QMessageBox::Warning);
+        QCOMPARE(shown->buttons().size(), 1);
         openWhileShown = form->Winsock1->state() == TcpClient::State::Connected;
-        box->button(QMessageBox::Ok)->click();
+        shown->button(QMessageBox::Ok)->click();
     });
-    setText("boxed");
+    setText("as pressed");
     form->Command1->click();
-    QTRY_COMPARE(listener->records, QList<QByteArray>{record("boxed")});
-    QCOMPARE(text, QStringLiteral("Message Send!!: Sucessful Message Send to: peer (127.0.0.1)"));
+    // The text goes as it is when the connection stands; the box names the press's target.
+    form->Text1->setPlainText("changed");
+    form->Combo1->setCurrentIndex(1);
+    QTRY_COMPARE(listener->records, QList<QByteArray>{record("changed")});
+    QCOMPARE(form->history().last(), QStringLiteral("as pressed"));
+    QCOMPARE(text, SentToPeer);
     QVERIFY(openWhileShown);
 }
 
@@ -387,48 +320,17 @@ void TestSend::historyKeepsTheLastTen()
     QCOMPARE(form->historyPos(), 0);
 }
 
-void TestSend::activationFollowsTheProgramsOwnWindows()
-{
-    QTRY_VERIFY(Global::MainWindowActive);
-    QDialog dialog(form.get());
-    dialog.setModal(true);
-    ShowAndActivate(&dialog);
-    QTRY_VERIFY(!Global::MainWindowActive);
-    dialog.close();
-    form->activateWindow();
-    QTRY_VERIFY(Global::MainWindowActive);
-}
-
-void TestSend::timerTickRaisesTheWindowWithTheCaretInText1()
-{
-    form->Combo1->setFocus();
-    form->showMinimized();
-    QTRY_VERIFY(form->isMinimized());
-    QCOMPARE(form->TimerSW->interval(), 500);
-    form->TimerSW->start();
-    QTRY_VERIFY(!form->TimerSW->isActive());
-    QVERIFY(!form->isMinimized());
-    QTRY_COMPARE(QApplication::activeWindow(), form.get());
-    QCOMPARE(form->focusWidget(), form->Text1);
-}
-
 void TestSend::menuItemsOpenTheirWindows_data()
 {
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<QString>("window");
-    QTest::newRow("Program Option") << "progopmn1"
-                                    << "OptProg";
-    QTest::newRow("Identification") << "progopmn2"
-                                    << "Identification";
-    QTest::newRow("Your ip") << "aboutmn1"
-                             << "YourIP";
-    QTest::newRow("About") << "aboutmn3"
-                           << "About";
+    QTest::addColumn<QString>("window"); // the row is the menu item
+    QTest::newRow("progopmn1") << QStringLiteral("OptProg");
+    QTest::newRow("progopmn2") << QStringLiteral("Identification");
+    QTest::newRow("aboutmn1") << QStringLiteral("YourIP");
+    QTest::newRow("aboutmn3") << QStringLiteral("About");
 }
 
 void TestSend::menuItemsOpenTheirWindows()
 {
-    QFETCH(QString, item);
     QFETCH(QString, window);
     QString opened;
     WhenModal<QDialog>([&](QDialog* dialog) {
@@ -438,7 +340,7 @@ void TestSend::menuItemsOpenTheirWindows()
         QTRY_VERIFY(!Global::MainWindowActive);
         dialog->close();
     });
-    form->findChild<QAction*>(item)->trigger();
+    form->findChild<QAction*>(QTest::currentDataTag())->trigger();
     QCOMPARE(opened, window);
 }
 
