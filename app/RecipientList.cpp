@@ -1,7 +1,5 @@
 #include "app/RecipientList.h"
 
-#include "app/Global.h"
-
 namespace {
 
 // Appends the port as the list shows it (a blank before a number that is not negative, a
@@ -22,28 +20,30 @@ void appendSignedNumber(QString& line, std::int32_t value)
 
 } // namespace
 
+QString UserComboLine(const UserRecord& user)
+{
+    // One allocation per line: " (", ":", up to 11 port characters and ")".
+    QString line;
+    line.reserve(user.name.size() + user.ip.size() + 16);
+    line.append(user.name).append(QLatin1String(" (")).append(user.ip).append(u':');
+    appendSignedNumber(line, user.port);
+    line.append(u')');
+    return line;
+}
+
 QStringList UserComboLines()
 {
     const UserTable& users = Global::Users;
     QStringList lines;
     lines.reserve(UBound(users));
-    for (int i = 1; i <= UBound(users); ++i) {
-        const UserRecord& user = users[static_cast<std::size_t>(i)];
-        // One allocation per line: " (", ":", up to 11 port characters and ")".
-        QString line;
-        line.reserve(user.name.size() + user.ip.size() + 16);
-        line.append(user.name).append(QLatin1String(" (")).append(user.ip).append(u':');
-        appendSignedNumber(line, user.port);
-        line.append(u')');
-        lines.append(std::move(line));
-    }
+    for (int i = 1; i <= UBound(users); ++i)
+        lines.append(UserComboLine(users[static_cast<std::size_t>(i)]));
     return lines;
 }
 
 void FillUserCombo(RecipientList& combo, std::int32_t index)
 {
-    combo.clear();
-    combo.addItems(UserComboLines());
+    combo.showUsers(Global::Users);
     if (combo.count() >= 1)
         combo.setCurrentIndex(static_cast<std::int16_t>(index));
 }

@@ -54,7 +54,6 @@ TcpClient::~TcpClient()
 bool TcpClient::connectTo(const QString& hostText, std::int32_t portNumber)
 {
     close();
-    ++attempts;
     host = hostText;
     port = portNumber;
     lastFailure = Failure::None;
@@ -85,11 +84,17 @@ bool TcpClient::connectTo(const QString& hostText, std::int32_t portNumber)
         length = sizeof(sockaddr_in6);
     }
 
+#ifdef SOCK_NONBLOCK
+    fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fail(errno);
+#else
     fd = ::socket(storage.ss_family, SOCK_STREAM, 0);
     if (fd < 0)
         return fail(errno);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+#endif
 #ifdef SO_NOSIGPIPE
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
@@ -102,17 +107,16 @@ bool TcpClient::connectTo(const QString& hostText, std::int32_t portNumber)
         return fail(errno);
 
     current = State::Connecting;
-    // A posted call at normal priority runs before the repaints queued at low priority, so
-    // a connection that stands by then (loopback, a fast network) is written to first.
-    const std::uint64_t attempt = attempts;
-    QMetaObject::invokeMethod(
-        this, [this, attempt] { checkConnected(attempt); }, Qt::QueuedConnection);
+    // Checked once the handler that started it is done, as the next event would be: a
+    // connection that stands by then (loopback, a fast network) is written to before the
+    // repaints queued at lower priority; only one that does not is watched.
+    QMetaObject::invokeMethod(this, &TcpClient::checkNow, Qt::QueuedConnection);
     return true;
 }
 
-void TcpClient::checkConnected(std::uint64_t attempt)
+void TcpClient::checkNow()
 {
-    if (attempt != attempts || current != State::Connecting)
+    if (current != State::Connecting)
         return;
     pollfd ready{fd, POLLOUT, 0};
     if (::poll(&ready, 1, 0) > 0)
@@ -187,7 +191,6 @@ void TcpClient::flush()
 
 void TcpClient::close()
 {
-    ++attempts;
     closeSocket();
 }
 

@@ -28,8 +28,13 @@ namespace {
 class LinesList : public RecipientList
 {
 public:
-    void clear() override { lines.clear(), current = -1; }
-    void addItems(const QStringList& more) override { lines += more; }
+    void showUsers(const UserTable& users) override
+    {
+        lines.clear();
+        for (int i = 1; i <= UBound(users); ++i)
+            lines << UserComboLine(users[static_cast<std::size_t>(i)]);
+        current = -1;
+    }
     int count() const override { return static_cast<int>(lines.size()); }
     void setCurrentIndex(int index) override { current = index; }
     QStringList lines;
