@@ -4,6 +4,7 @@
 #include "receiver/ReceiverWindow.h"
 #include "windows/ApplicationIcon.h"
 #include "windows/CommandLine.h"
+#include "windows/MessageBox.h"
 
 #include <QApplication>
 
@@ -24,6 +25,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     ProcessCommandLine(app, Description);
     InstallApplicationIcon();
+    ShowStoreFailuresInBoxes();
     ReceiverWindow window;
     window.show();
     // Shown first so that a port problem is explained in the window, not in a terminal.
