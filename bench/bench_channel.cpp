@@ -149,5 +149,25 @@ int main(int argc, char* argv[])
         std::printf("(flood: %lld frames answered in 5 s)\n", answered.load());
     });
     print("8 clients flooding for 5 s", flood, baseline);
+
+    // The real deadline against a client that sends a byte a second: dropped once its frame
+    // has been open 5 s, however the bytes keep coming.
+    const Figures dribble = measure(path, [&] {
+        QLocalSocket socket;
+        connectTo(path, socket);
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray frame = ChannelFrame(ChannelMessage::CopyData, 0, "Bob, dribbling");
+        for (qsizetype i = 0; i < frame.size() && socket.state() == QLocalSocket::ConnectedState;
+             ++i) {
+            socket.write(frame.constData() + i, 1);
+            socket.waitForBytesWritten(1000);
+            if (socket.waitForDisconnected(1000))
+                break;
+        }
+        std::printf("(a byte a second: dropped after %.2f s, deadline %.1f s)\n",
+                    clock.elapsed() / 1000.0, ChannelLimits::FrameTimeoutMs / 1000.0);
+    });
+    print("a client dribbling a byte a second", dribble, baseline);
     return 0;
 }
