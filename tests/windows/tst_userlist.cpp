@@ -1,9 +1,6 @@
 // The user list manager and the user editor, driven with clicks, keys and mouse drags.
 
-#include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "app/Global.h"
-#include "windows/MessageBox.h"
 #include "windows/ModifyUser.h"
 #include "windows/Modify_or_add.h"
 #include "windows/SendForm.h"
@@ -12,29 +9,49 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTest>
 #include <QTreeWidget>
 #include <memory>
 
 namespace {
 
-UserTable table(const QList<UserRecord>& entries)
+// Every correspondent the sequences can produce, as "name address port".
+const QStringList Known{"A 10.0.0.3 505", "B 10.0.0.1 1000",         "C 10.0.0.4 80",
+                        "D 10.0.0.2 7",   "localhost 127.0.0.1 505", "NewUser1 10.1.2.3 5050",
+                        "E 10.0.0.22 700"};
+
+QString known(const QString& name)
 {
-    UserTable users = DimUsers(static_cast<int>(entries.size()));
-    std::copy(entries.begin(), entries.end(), users.begin() + 1);
-    return users;
+    for (const QString& user : Known)
+        if (user.startsWith(name + ' '))
+            return user;
+    return "unknown " + name;
 }
 
-UserTable abcd()
+// Entries "name address port" at positions 1 to n, with the given order values or 1 to n.
+UserTable table(const QStringList& users, const QList<int>& orders = {})
 {
-    return table({{"A", "10.0.0.1", 1, 1},
-                  {"B", "10.0.0.2", 2, 2},
-                  {"C", "10.0.0.3", 3, 3},
-                  {"D", "10.0.0.4", 4, 4}});
+    UserTable result = DimUsers(int(users.size()));
+    for (int i = 1; i <= users.size(); ++i) {
+        const QStringList cells = users[i - 1].split(' ');
+        result[std::size_t(i)] = {cells[0], cells[1], cells[2].toInt(),
+                                  orders.isEmpty() ? i : orders[i - 1]};
+    }
+    return result;
+}
+
+// "name address port order" per entry.
+QStringList texts(const UserTable& users)
+{
+    QStringList result;
+    for (auto user = users.begin() + 1; user < users.end(); ++user)
+        result << QStringLiteral("%1 %2 %3 %4")
+                      .arg(user->name, user->ip)
+                      .arg(user->port)
+                      .arg(user->order);
+    return result;
 }
 
 } // namespace
@@ -42,522 +59,369 @@ UserTable abcd()
 class TestUserList : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-
-    void addOffersAFreeNameWithTheDefaultAddressAndPort();
-    void addCancelledOrClosedAddsNothing();
-    void modifyWritesBackOnlyASavedEdit();
-    void removeProtectsOnlyLocalhost();
-    void loadAndResetLeaveUsersAlone();
-    void applyRebuildsUsersInRowOrder();
-    void orderValuesDecideWhatIsShown();
-    void duplicateCheckOnlyWhenTheNameChanged();
-    void localhostKeepsNameAndAddress();
-    void keyFiltersAndWholeFieldClipboard();
-    void refusedInputKeepsTheEditorOpen_data();
-    void refusedInputKeepsTheEditorOpen();
-    void popupMenuMoves();
-    void draggingMovesRowsLive();
-    void headerClicksSortByColumnText_data();
-    void headerClicksSortByColumnText();
-    void mainWindowRefillsAfterTheManager();
-
-private:
-    void open(const UserTable& users);
-    QStringList names() const;
-    QStringList userNames() const;
-    QPoint rowCentre(int index) const;
-    void mouse(QEvent::Type type, Qt::MouseButtons buttons, QPoint at);
-    void drag(int from, const QList<int>& over);
-    void clickHeader(int column);
-    void select(int index);
-    // Opens the editor with `button` and runs `inside` on it.
-    void edit(QPushButton* button, std::function<void(Modify_or_add*)> inside);
 
     TestFolders folders;
     std::unique_ptr<ModifyUser> manager;
     std::unique_ptr<BoxRecorder> recorder;
-};
 
-void TestUserList::init()
-{
-    RemoveStoreFile();
-    recorder = std::make_unique<BoxRecorder>();
-    Global::BuildDefaultUsers();
-    // Not the shipped defaults, so that a window ignoring the settings shows.
-    Global::DefaultIp = QStringLiteral("10.1.2.3");
-    Global::DefaultPort = 5050;
-}
-
-void TestUserList::cleanup()
-{
-    manager.reset();
-    recorder.reset();
-}
-
-void TestUserList::open(const UserTable& users)
-{
-    Global::Users = users;
-    manager = std::make_unique<ModifyUser>();
-    manager->show();
-    QVERIFY(QTest::qWaitForWindowExposed(manager.get()));
-}
-
-QStringList TestUserList::names() const
-{
-    QStringList list;
-    for (int i = 1; i <= manager->list().ListItems.Count(); ++i)
-        list << manager->list().ListItems.Item(i).Text();
-    return list;
-}
-
-QStringList TestUserList::userNames() const
-{
-    QStringList list;
-    for (int i = 1; i <= UBound(Global::Users); ++i)
-        list << Global::Users[static_cast<std::size_t>(i)].name;
-    return list;
-}
-
-QPoint TestUserList::rowCentre(int index) const
-{
-    return manager->listuser->visualItemRect(manager->listuser->topLevelItem(index - 1)).center();
-}
-
-// A press, move or release; the button is the one pressed or released, or none for a move.
-void TestUserList::mouse(QEvent::Type type, Qt::MouseButtons buttons, QPoint at)
-{
-    QWidget* viewport = manager->listuser->viewport();
-    const Qt::MouseButton button = type == QEvent::MouseMove   ? Qt::NoButton
-                                   : buttons & Qt::RightButton ? Qt::RightButton
-                                                               : Qt::LeftButton;
-    QMouseEvent event(type, at, viewport->mapToGlobal(at), button,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : buttons, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
-}
-
-// Presses on row `from`, moves over each row of `over` and releases on the last.
-void TestUserList::drag(int from, const QList<int>& over)
-{
-    mouse(QEvent::MouseButtonPress, Qt::LeftButton, rowCentre(from));
-    for (int row : over)
-        mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(row));
-    mouse(QEvent::MouseButtonRelease, Qt::LeftButton, rowCentre(over.last()));
-}
-
-void TestUserList::clickHeader(int column)
-{
-    QHeaderView* header = manager->listuser->header();
-    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                    header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-}
-
-void TestUserList::select(int index)
-{
-    QTest::mouseClick(manager->listuser->viewport(), Qt::LeftButton, {}, rowCentre(index));
-    QCOMPARE(manager->list().SelectedItem().Index(), index);
-}
-
-void TestUserList::edit(QPushButton* button, std::function<void(Modify_or_add*)> inside)
-{
-    bool ran = false;
-    WhenModal<Modify_or_add>([&](Modify_or_add* editor) {
-        ran = true;
-        inside(editor);
-    });
-    button->click();
-    QVERIFY(ran);
-}
-
-void TestUserList::addOffersAFreeNameWithTheDefaultAddressAndPort()
-{
-    open(table({{"localhost", "127.0.0.1", 505, 1}, {"NewUser1", "10.9.9.9", 7, 2}}));
-    // NewUser1 is taken only with another address, so it is offered again.
-    edit(manager->adduser, [](Modify_or_add* editor) {
-        QCOMPARE(editor->username->text(), QStringLiteral("NewUser1"));
-        QCOMPARE(editor->userip->text(), QStringLiteral("10.1.2.3"));
-        QCOMPARE(editor->userport->text(), QStringLiteral("5050"));
-        QCOMPARE(editor->focusWidget(), editor->cancelsave);
-        editor->oksave->click();
-    });
-    QCOMPARE(names(), (QStringList{"localhost", "NewUser1", "NewUser1"}));
-    QCOMPARE(manager->list().ListItems.Item(3).SubItems(1), QStringLiteral("10.1.2.3"));
-    QCOMPARE(manager->list().ListItems.Item(3).SubItems(2), QStringLiteral("5050"));
-    QCOMPARE(manager->list().SelectedItem().Index(), 1);
-    edit(manager->adduser, [](Modify_or_add* editor) {
-        QCOMPARE(editor->username->text(), QStringLiteral("NewUser2"));
-        editor->oksave->click();
-    });
-    QCOMPARE(names().last(), QStringLiteral("NewUser2"));
-    QCOMPARE(userNames(), (QStringList{"localhost", "NewUser1"}));
-}
-
-void TestUserList::addCancelledOrClosedAddsNothing()
-{
-    open(abcd());
-    edit(manager->adduser, [](Modify_or_add* editor) { editor->cancelsave->click(); });
-    QVERIFY(Global::EditCancelled);
-    edit(manager->adduser, [](Modify_or_add* editor) {
-        editor->username->setText("Typed");
-        editor->close();
-    });
-    QVERIFY(Global::EditCancelled);
-    QCOMPARE(names(), (QStringList{"A", "B", "C", "D"}));
-}
-
-void TestUserList::modifyWritesBackOnlyASavedEdit()
-{
-    open(abcd());
-    select(2);
-    edit(manager->moduser, [](Modify_or_add* editor) {
-        QCOMPARE(editor->username->text(), QStringLiteral("B"));
-        QCOMPARE(editor->userport->text(), QStringLiteral("2"));
-        editor->username->setText("Changed");
-        editor->cancelsave->click();
-    });
-    QCOMPARE(names(), (QStringList{"A", "B", "C", "D"}));
-    edit(manager->moduser, [](Modify_or_add* editor) {
-        editor->userip->setText(" 010.0.0.022 ");
-        editor->userport->setText("700");
-        editor->oksave->click();
-    });
-    const ListItem row = manager->list().ListItems.Item(2);
-    QCOMPARE(row.SubItems(1), QStringLiteral("10.0.0.22"));
-    QCOMPARE(row.SubItems(2), QStringLiteral("700"));
-    QCOMPARE(manager->list().ListItems.Item(3).SubItems(2), QStringLiteral("3"));
-    QCOMPARE(Global::Users[2].port, 2); // only Apply reaches Users
-}
-
-void TestUserList::removeProtectsOnlyLocalhost()
-{
-    open(table({{"localhost", "127.0.0.1", 505, 1}, {"LocalHost", "127.0.0.1", 505, 2}}));
-    select(1);
-    manager->removeuser->click();
-    QCOMPARE(recorder->boxes.size(), 1);
-    QCOMPARE(recorder->boxes[0].title, QStringLiteral("Error"));
-    QCOMPARE(recorder->boxes[0].text, QStringLiteral("Cannot delete localhost"));
-    select(2);
-    manager->removeuser->click();
-    QCOMPARE(names(), QStringList{"localhost"});
-    QCOMPARE(recorder->boxes.size(), 1);
-}
-
-void TestUserList::loadAndResetLeaveUsersAlone()
-{
-    open(abcd());
-    clickHeader(1);
-    select(2);
-    manager->removeuser->click();
-    manager->ResetDefault->click();
-    QCOMPARE(names(), QStringList{"localhost"});
-    QCOMPARE(userNames(), (QStringList{"A", "B", "C", "D"}));
-    // Load brings back the rows and the order of Users, unsorted.
-    manager->LoadOption->click();
-    QCOMPARE(names(), (QStringList{"A", "B", "C", "D"}));
-    QVERIFY(!manager->list().Sorted());
-    manager->ResetDefault->click();
-    manager->SaveOption->click();
-    QVERIFY(!manager->isVisible());
-    QCOMPARE(UBound(Global::Users), 1);
-    const UserRecord& localhost = Global::Users[1];
-    QCOMPARE(localhost.name, QStringLiteral("localhost"));
-    QCOMPARE(localhost.ip, QStringLiteral("127.0.0.1"));
-    QCOMPARE(localhost.port, 505);
-    QCOMPARE(localhost.order, 1);
-}
-
-void TestUserList::applyRebuildsUsersInRowOrder()
-{
-    // Sorted by name, descending on the first click since the name column is the key.
-    open(abcd());
-    clickHeader(0);
-    manager->SaveOption->click();
-    QCOMPARE(userNames(), (QStringList{"D", "C", "B", "A"}));
-    for (int i = 1; i <= 4; ++i)
-        QCOMPARE(Global::Users[static_cast<std::size_t>(i)].order, i);
-    QCOMPARE(Global::Users[1].ip, QStringLiteral("10.0.0.4"));
-
-    open(abcd());
-    drag(4, {1});
-    manager->SaveOption->click();
-    QCOMPARE(userNames(), (QStringList{"D", "A", "B", "C"}));
-    QCOMPARE(Global::Users[1].port, 4);
-
-    open(abcd());
-    for (int i = 0; i < 4; ++i) {
-        select(1);
-        manager->removeuser->click();
+    void open(const UserTable& users)
+    {
+        Global::Users = users;
+        manager = std::make_unique<ModifyUser>();
+        manager->show();
+        QVERIFY(QTest::qWaitForWindowExposed(manager.get()));
     }
-    manager->SaveOption->click();
-    QCOMPARE(UBound(Global::Users), 0);
-}
-
-void TestUserList::orderValuesDecideWhatIsShown()
-{
-    open(table(
-        {{"first", "1.1.1.1", 1, 2}, {"second", "2.2.2.2", 2, 1}, {"third", "3.3.3.3", 3, 3}}));
-    QCOMPARE(names(), (QStringList{"second", "first", "third"}));
-    open(table({{"one", "1.1.1.1", 1, 1},
-                {"also one", "2.2.2.2", 2, 1},
-                {"two", "3.3.3.3", 3, 2},
-                {"nine", "4.4.4.4", 4, 9}}));
-    QCOMPARE(names(), (QStringList{"one", "two"}));
-    // The close box leaves Users alone.
-    manager->close();
-    QCOMPARE(UBound(Global::Users), 4);
-}
-
-void TestUserList::duplicateCheckOnlyWhenTheNameChanged()
-{
-    open(table({{"Bob", "10.0.0.1", 1, 1}, {"Bob", "10.0.0.2", 2, 2}, {"Cy", "10.0.0.3", 3, 3}}));
-    select(3);
-    edit(manager->moduser, [this](Modify_or_add* editor) {
-        editor->username->setText("  Bob  ");
-        editor->userip->setText("10.0.0.1");
-        editor->oksave->click();
-        QCOMPARE(recorder->boxes.size(), 1);
-        QCOMPARE(recorder->boxes[0].text, QStringLiteral("User Name and IP already in Use"));
-        QCOMPARE(editor->focusWidget(), editor->username);
-        editor->userip->setText("10.0.0.4");
-        editor->oksave->click();
-    });
-    QCOMPARE(manager->list().ListItems.Item(3).Text(), QStringLiteral("Bob"));
-    // Unchanged name: no duplicate test, even onto another row's address.
-    select(1);
-    edit(manager->moduser, [](Modify_or_add* editor) {
-        editor->userip->setText("10.0.0.2");
-        editor->oksave->click();
-    });
-    QCOMPARE(recorder->boxes.size(), 1);
-    QCOMPARE(manager->list().ListItems.Item(1).SubItems(1), QStringLiteral("10.0.0.2"));
-}
-
-void TestUserList::localhostKeepsNameAndAddress()
-{
-    open(table({{"localhost", "127.0.0.1", 505, 1}, {"Localhost", "127.0.0.2", 5, 2}}));
-    for (int row : {1, 2}) {
-        select(row);
-        edit(manager->moduser, [row](Modify_or_add* editor) {
-            QCOMPARE(editor->username->isEnabled(), row == 2);
-            QCOMPARE(editor->userip->isEnabled(), row == 2);
-            QVERIFY(editor->userport->isEnabled());
-            editor->userport->setText("600");
-            editor->oksave->click();
-        });
-        QCOMPARE(manager->list().ListItems.Item(row).SubItems(2), QStringLiteral("600"));
+    QStringList rows() const
+    {
+        QStringList list;
+        for (int i = 1; i <= manager->list().ListItems.Count(); ++i)
+            list << row(i);
+        return list;
     }
-}
-
-void TestUserList::keyFiltersAndWholeFieldClipboard()
-{
-    open(abcd());
-    select(1);
-    edit(manager->moduser, [](Modify_or_add* editor) {
-        editor->userip->clear();
-        QTest::keyClicks(editor->userip, "1a2 -3.4x");
-        QCOMPARE(editor->userip->text(), QStringLiteral("123.4"));
-        editor->userport->clear();
-        QTest::keyClicks(editor->userport, "8.0 -x1");
-        QCOMPARE(editor->userport->text(), QStringLiteral("801"));
-        QTest::keyClick(editor->userport, Qt::Key_Backspace);
-        QCOMPARE(editor->userport->text(), QStringLiteral("80"));
-        // Ctrl+C copies the whole field, not the selection; Ctrl+V replaces the whole field
-        // unfiltered, cut to the box's limit; Ctrl+X does nothing.
-        editor->userip->setSelection(0, 1);
-        QTest::keyClick(editor->userip, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("123.4"));
-        QApplication::clipboard()->setText("letters and more");
-        QTest::keyClick(editor->userport, Qt::Key_V, Qt::ControlModifier);
-        QTest::keyClick(editor->userport, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(editor->userport->text(), QStringLiteral("lette"));
-        editor->userip->setText("10.0.0.1");
-        editor->oksave->click();
-    });
-    QCOMPARE(manager->list().ListItems.Item(1).SubItems(2), QStringLiteral("0"));
-}
-
-void TestUserList::refusedInputKeepsTheEditorOpen_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("ip");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("field"); // 0 name, 1 address, 2 port
-    QTest::newRow("blank name") << "   "
-                                << "1.2.3.4"
-                                << "80"
-                                << "Invalid User Name (lenght must be between 1 and 128)" << 0;
-    QTest::newRow("short address") << "n"
-                                   << "1.2.3"
-                                   << "80"
-                                   << "Invalid ip address" << 1;
-    QTest::newRow("port too high") << "n"
-                                   << "1.2.3.4"
-                                   << "65536"
-                                   << "Invalid port number" << 2;
-}
-
-void TestUserList::refusedInputKeepsTheEditorOpen()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, ip);
-    QFETCH(QString, port);
-    QFETCH(QString, message);
-    QFETCH(int, field);
-    open(abcd());
-    select(1);
-    edit(manager->moduser, [&](Modify_or_add* editor) {
-        editor->username->setText(name);
-        editor->userip->setText(ip);
-        editor->userport->setText(port);
-        editor->oksave->click();
-        QCOMPARE(recorder->boxes.size(), 1);
-        QCOMPARE(recorder->boxes[0].title, QStringLiteral("Error"));
-        QCOMPARE(recorder->boxes[0].text, message);
-        const QLineEdit* fields[] = {editor->username, editor->userip, editor->userport};
-        QCOMPARE(editor->focusWidget(), fields[field]);
-        // Enter and Escape press nothing either.
-        QTest::keyClick(editor->userport, Qt::Key_Return);
-        QTest::keyClick(editor, Qt::Key_Escape);
-        QVERIFY(editor->isVisible());
-        QCOMPARE(recorder->boxes.size(), 1);
-        editor->cancelsave->click();
-    });
-    QCOMPARE(names(), (QStringList{"A", "B", "C", "D"}));
-}
-
-void TestUserList::popupMenuMoves()
-{
-    // The enabled states of the four items, or nothing when the menu did not open.
-    auto rightClick = [this](int row) -> QList<bool> {
-        mouse(QEvent::MouseButtonPress, Qt::RightButton, rowCentre(row));
+    QString row(int index) const
+    {
+        const ListItem item = manager->list().ListItems.Item(index);
+        return item.Text() + ' ' + item.SubItems(1) + ' ' + item.SubItems(2);
+    }
+    QPoint rowCentre(int index) const
+    {
+        if (index == 0) { // empty space below the rows
+            const QPoint below(rowCentre(1).x(), manager->listuser->viewport()->height() - 2);
+            [&] { QVERIFY(manager->list().HitTest(below).isNull()); }();
+            return below;
+        }
+        QTreeWidget* list = manager->listuser;
+        return list->visualItemRect(list->topLevelItem(index - 1)).center();
+    }
+    // p press, v move with it held, u release of the left button; r press of the right one.
+    void mouse(char kind, QPoint at)
+    {
+        QWidget* viewport = manager->listuser->viewport();
+        const Qt::MouseButton button = kind == 'r' ? Qt::RightButton : Qt::LeftButton;
+        const QEvent::Type type = kind == 'v'   ? QEvent::MouseMove
+                                  : kind == 'u' ? QEvent::MouseButtonRelease
+                                                : QEvent::MouseButtonPress;
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), kind == 'v' ? Qt::NoButton : button,
+                          kind == 'u' ? Qt::NoButton : button, {});
+        QApplication::sendEvent(viewport, &event);
+    }
+    // The enabled states of First, Up, Down and Last as "1" or "0", once the menu is up.
+    QString rightClick(int row)
+    {
+        mouse('r', rowCentre(row));
         if (!QTest::qWaitFor(
                 [this] { return QApplication::activePopupWidget() == manager->mainmn; }))
-            return {};
-        QList<bool> enabled;
+            return QStringLiteral("no menu");
+        QString enabled;
         for (int i = 1; i <= 4; ++i)
-            enabled << manager->ListViewmn[i]->isEnabled();
+            enabled += manager->ListViewmn[i]->isEnabled() ? '1' : '0';
         manager->mainmn->close();
         return enabled;
-    };
-    auto choose = [this, &rightClick](int row, int item) {
-        rightClick(row);
-        manager->ListViewmn[item]->trigger();
-    };
-    open(table({{"only", "1.1.1.1", 1, 1}}));
-    QCOMPARE(rightClick(1), (QList<bool>{false, false, false, false}));
+    }
+    void select(int index)
+    {
+        QTest::mouseClick(manager->listuser->viewport(), Qt::LeftButton, {}, rowCentre(index));
+        QCOMPARE(manager->list().SelectedItem().Index(), index);
+    }
+    // Opens the editor with `button` and runs `inside` on it; closes it if a check failed.
+    void edit(QPushButton* button, std::function<void(Modify_or_add*)> inside)
+    {
+        WhenModal<Modify_or_add>([&](Modify_or_add* editor) {
+            inside(editor);
+            if (!editor->isVisible())
+                return;
+            if (!QTest::currentTestFailed())
+                QTest::qFail("the editor was left open", __FILE__, __LINE__);
+            editor->close();
+        });
+        button->click();
+    }
 
-    open(abcd());
-    QCOMPARE(rightClick(1), (QList<bool>{false, false, true, true}));
-    QCOMPARE(rightClick(4), (QList<bool>{true, true, false, false}));
-    QCOMPARE(rightClick(3), (QList<bool>{true, true, true, true}));
-    choose(3, 3); // Move Down on the second-to-last row
-    QCOMPARE(names(), (QStringList{"A", "B", "D", "C"}));
-    QCOMPARE(manager->list().SelectedItem().Text(), QStringLiteral("C"));
-    choose(2, 2); // Move Up on the second row
-    QCOMPARE(names(), (QStringList{"B", "A", "D", "C"}));
-    QCOMPARE(manager->list().SelectedItem().Index(), 1);
-    choose(4, 1); // to the top
-    QCOMPARE(names(), (QStringList{"C", "B", "A", "D"}));
-    choose(1, 4); // to the bottom
-    QCOMPARE(names(), (QStringList{"B", "A", "D", "C"}));
-    QCOMPARE(manager->list().SelectedItem().Text(), QStringLiteral("C"));
-    QCOMPARE(manager->list().SelectedItem().SubItems(2), QStringLiteral("3"));
-}
+private slots:
+    void init()
+    {
+        RemoveStoreFile();
+        recorder = std::make_unique<BoxRecorder>();
+        Global::BuildDefaultUsers();
+        // Not the shipped defaults, so that a window ignoring the settings shows.
+        Global::DefaultIp = QStringLiteral("10.1.2.3");
+        Global::DefaultPort = 5050;
+    }
+    void cleanup()
+    {
+        manager.reset();
+        recorder.reset();
+    }
 
-void TestUserList::draggingMovesRowsLive()
-{
-    open(abcd());
-    mouse(QEvent::MouseButtonPress, Qt::LeftButton, rowCentre(1));
-    mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(3));
-    QCOMPARE(names(), (QStringList{"B", "C", "A", "D"}));
-    mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(4));
-    QCOMPARE(names(), (QStringList{"B", "C", "D", "A"}));
-    QCOMPARE(manager->list().SelectedItem().Text(), QStringLiteral("A"));
-    mouse(QEvent::MouseButtonRelease, Qt::LeftButton, rowCentre(4));
-    // Moves after the release move nothing.
-    mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(1));
-    QCOMPARE(names(), (QStringList{"B", "C", "D", "A"}));
+    void sequencesChangeOnlyTheRowsUntilApply_data()
+    {
+        // o<orders> order values of A to D (first); h<column> header click; m<row><item> menu
+        // item on a right-clicked row; p<row> left press (0: below the rows), v<row> move with
+        // it held, u release; x<row> remove; + Add, e<row> Modify, each typing E 010.0.0.022
+        // 700 and leaving by s Save, c Cancel or x close box; L Load, R Reset, A Apply,
+        // C Cancel, X close box.
+        QTest::addColumn<QString>("actions");
+        QTest::addColumn<QString>("names");
+        QTest::addColumn<QString>("selected"); // empty: not checked
+        const auto add = [](const char* tag, const char* actions, const char* names,
+                            const char* selected = "") {
+            QTest::newRow(tag) << actions << names << selected;
+        };
+        add("menu: Down on the second-to-last", "m33", "A B D C", "C");
+        add("menu: Up on the second", "m22", "B A C D", "B");
+        add("menu: Up on the third", "m32", "A C B D", "C");
+        add("menu: First", "m41", "D A B C", "D");
+        add("menu: Last, then Apply", "m14 A", "B C D A", "A");
+        add("drag onto a row below", "p1 v3", "B C A D", "A");
+        add("drag on while held, not after release", "p1 v3 v4 u v1", "B C D A", "A");
+        add("drag onto a row above, then Apply", "p4 v2 u A", "A D B C", "D");
+        add("press below the rows drags nothing", "p0 v2 v1 u", "A B C D");
+        add("press below the rows ends a drag", "p1 p0 v3", "A B C D");
+        add("name header: descending, name being the key", "h0", "D C B A");
+        add("another column: ascending", "h0 h1", "B D A C");
+        add("same column again: descending", "h0 h1 h1", "C A D B");
+        add("back to the first column: ascending", "h0 h1 h1 h0", "A B C D");
+        add("port sorts as text", "h2", "B A D C");
+        add("port as text, descending", "h2 h2", "C D A B");
+        add("a move keeps the sort column", "h1 m33 h1", "C A D B");
+        add("a drag turns sorting off", "h0 p1 v2 u", "C D B A", "D");
+        add("a menu move turns sorting off", "h0 m33", "D C A B", "B");
+        add("sort, then Apply", "h0 A", "D C B A");
+        add("sort, then Load", "h0 L", "A B C D");
+        add("Reset", "x2 R", "localhost");
+        add("Reset, then Load", "R L", "A B C D");
+        add("Reset, then Apply", "R A", "localhost");
+        add("all removed, then Apply", "x1 x1 x1 x1 A", "");
+        add("Add, Save, Apply", "+s A", "A B C D E");
+        add("Add, Cancel", "+c", "A B C D");
+        add("Add, close box", "+x", "A B C D");
+        add("Modify, Save", "e2s", "A E C D");
+        add("Modify, Cancel, Apply", "e2c A", "A B C D");
+        add("Modify, close box", "e2x", "A B C D");
+        add("Cancel drops the moves", "m14 C", "B C D A");
+        add("close box drops the moves", "p1 v3 u X", "B C A D");
+        add("shown by order value", "o2134", "B A C D");
+        add("repeated or outside order values not shown nor kept", "o1129 A", "A C");
+    }
+    void sequencesChangeOnlyTheRowsUntilApply()
+    {
+        QFETCH(QString, actions);
+        QFETCH(QString, names);
+        QFETCH(QString, selected);
+        QStringList steps = actions.split(' ', Qt::SkipEmptyParts);
+        QList<int> orders;
+        if (!steps.isEmpty() && steps[0][0] == 'o')
+            for (const QChar order : steps.takeFirst().mid(1))
+                orders << order.digitValue();
+        const UserTable before = table(Known.mid(0, 4), orders);
+        open(before);
+        QPoint last;
+        for (const QString& step : steps) {
+            const QChar kind = step[0];
+            const int a = step.size() > 1 ? step[1].digitValue() : 0;
+            QHeaderView* header = manager->listuser->header();
+            if (kind == 'h') {
+                QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                                  {header->sectionViewportPosition(a) + 5, header->height() / 2});
+            } else if (kind == 'm') {
+                QVERIFY(rightClick(a) != "no menu");
+                manager->ListViewmn[step[2].digitValue()]->trigger();
+            } else if (QStringLiteral("pvu").contains(kind)) {
+                last = kind == 'u' ? last : rowCentre(a); // released where it was last
+                mouse(kind.toLatin1(), last);
+            } else if (kind == 'x') {
+                select(a);
+                manager->removeuser->click();
+            } else if (kind == '+' || kind == 'e') {
+                if (kind == 'e')
+                    select(a);
+                edit(kind == '+' ? manager->adduser : manager->moduser, [&](Modify_or_add* e) {
+                    e->username->setText("E");
+                    e->userip->setText(" 010.0.0.022 ");
+                    e->userport->setText("700");
+                    QPushButton* exit = step.back() == 's'   ? e->oksave
+                                        : step.back() == 'c' ? e->cancelsave
+                                                             : nullptr;
+                    exit ? exit->click() : void(e->close());
+                });
+            } else if (kind == 'X') {
+                manager->close();
+            } else {
+                QPushButton* buttons[] = {manager->LoadOption, manager->ResetDefault,
+                                          manager->SaveOption, manager->ReturnCmd};
+                buttons[QStringLiteral("LRAC").indexOf(kind)]->click();
+            }
+        }
+        QStringList expected;
+        for (const QString& name : names.split(' ', Qt::SkipEmptyParts))
+            expected << known(name);
+        QCOMPARE(rows(), expected);
+        if (!selected.isEmpty())
+            QCOMPARE(manager->list().SelectedItem().Text(), selected);
+        // A sort shown in the header is the order of the rows.
+        QHeaderView* header = manager->listuser->header();
+        QStringList keys;
+        for (const QString& row : rows())
+            keys << row.split(' ')[header->sortIndicatorSection()];
+        QStringList sorted = keys;
+        std::sort(sorted.begin(), sorted.end());
+        if (header->sortIndicatorOrder() == Qt::DescendingOrder)
+            std::reverse(sorted.begin(), sorted.end());
+        QVERIFY(!header->isSortIndicatorShown() || keys == sorted);
+        // Users changes with Apply alone, into the rows with order values 1 to n.
+        const bool applied = steps.contains("A");
+        QCOMPARE(manager->isVisible(), !(applied || steps.contains("C") || steps.contains("X")));
+        QCOMPARE(texts(Global::Users), applied ? texts(table(expected)) : texts(before));
+    }
 
-    open(abcd());
-    drag(4, {2});
-    QCOMPARE(names(), (QStringList{"A", "D", "B", "C"}));
+    void menuOffersOnlyTheMovesThatMoveTheRow_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("enabled"); // First, Up, Down, Last
+        QTest::newRow("single row") << 1 << 1 << "0000";
+        QTest::newRow("first row") << 4 << 1 << "0011";
+        QTest::newRow("last row") << 4 << 4 << "1100";
+        QTest::newRow("middle row") << 4 << 3 << "1111";
+    }
+    void menuOffersOnlyTheMovesThatMoveTheRow()
+    {
+        QFETCH(int, count);
+        QFETCH(int, row);
+        open(table(Known.mid(0, count)));
+        QTEST(rightClick(row), "enabled");
+    }
 
-    // A press below the rows, then a move over them, drags nothing.
-    open(abcd());
-    const QPoint below(rowCentre(4).x(), manager->listuser->viewport()->height() - 2);
-    QVERIFY(manager->list().HitTest(below).isNull());
-    mouse(QEvent::MouseButtonPress, Qt::LeftButton, below);
-    mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(2));
-    mouse(QEvent::MouseMove, Qt::LeftButton, rowCentre(1));
-    QCOMPARE(names(), (QStringList{"A", "B", "C", "D"}));
+    void addOffersAFreeNameWithTheDefaultAddressAndPort()
+    {
+        // NewUser1 is taken only with another address, so it is offered again; then NewUser2.
+        open(table({"localhost 127.0.0.1 505", "NewUser1 10.9.9.9 7"}));
+        for (int i = 0; i < 2; ++i)
+            edit(manager->adduser, [](Modify_or_add* editor) { editor->oksave->click(); });
+        QCOMPARE(rows().mid(2), (QStringList{known("NewUser1"), "NewUser2 10.1.2.3 5050"}));
+        QCOMPARE(manager->list().SelectedItem().Index(), 1);
+    }
 
-    // A drag turns sorting off and keeps the order the user sees.
-    clickHeader(0);
-    drag(1, {2});
-    QVERIFY(!manager->list().Sorted());
-    QCOMPARE(names(), (QStringList{"C", "D", "B", "A"}));
-}
+    void editorRefusesInputAndKeepsLocalhost_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("typed"); // name, address, port as keys; null: left as shown
+        QTest::addColumn<QString>("message");   // empty: accepted
+        QTest::addColumn<int>("field");         // 0 name, 1 address, 2 port
+        QTest::addColumn<QString>("result");    // the row afterwards
+        const QString no;
+        const auto add = [](const char* tag, int row, const QStringList& typed,
+                            const QString& message, int field, const QString& result) {
+            QTest::newRow(tag) << row << typed << message << field << result;
+        };
+        const QString cy = "Cy 10.0.0.3 3";
+        add("blank name", 3, {"   ", "1.2.3.4", "80"},
+            "Invalid User Name (lenght must be between 1 and 128)", 0, cy);
+        add("short address", 3, {"n", "1.2.3", "80"}, "Invalid ip address", 1, cy);
+        add("port too high", 3, {"n", "1.2.3.4", "65536"}, "Invalid port number", 2, cy);
+        add("name and address of another row", 3, {"  Bob  ", "10.0.0.1", no},
+            "User Name and IP already in Use", 0, cy);
+        add("that name with another address", 3, {" Bob ", "10.0.0.4", no}, no, 0,
+            "Bob 10.0.0.4 3");
+        add("unchanged name onto its namesake's address", 1, {no, "10.0.0.2", no}, no, 0,
+            "Bob 10.0.0.2 1");
+        add("letters, spaces and signs are not typed", 3, {no, "1a0.0 -.0.9x", "8.0 -x12\b"}, no, 0,
+            "Cy 10.0.0.9 801");
+        add("localhost: only the port", 4, {no, no, "600"}, no, -1, "localhost 127.0.0.1 600");
+        add("other capitals are not kept", 5, {"L", "127.0.0.9", "600"}, no, 0, "L 127.0.0.9 600");
+    }
+    void editorRefusesInputAndKeepsLocalhost()
+    {
+        QFETCH(int, row);
+        QFETCH(QStringList, typed);
+        QFETCH(QString, message);
+        QFETCH(int, field);
+        open(table({"Bob 10.0.0.1 1", "Bob 10.0.0.2 2", "Cy 10.0.0.3 3", "localhost 127.0.0.1 505",
+                    "Localhost 127.0.0.2 5"}));
+        select(row);
+        edit(manager->moduser, [&](Modify_or_add* editor) {
+            QLineEdit* fields[] = {editor->username, editor->userip, editor->userport};
+            QCOMPARE(editor->username->isEnabled(), field >= 0); // -1: localhost
+            QCOMPARE(editor->userip->isEnabled(), field >= 0);
+            QVERIFY(editor->userport->isEnabled());
+            for (int i = 0; i < 3; ++i) {
+                if (!typed[i].isNull()) {
+                    fields[i]->clear();
+                    QTest::keyClicks(fields[i], typed[i]);
+                }
+            }
+            editor->oksave->click();
+            if (message.isEmpty())
+                return;
+            QCOMPARE(recorder->boxes.size(), 1);
+            QCOMPARE(recorder->boxes[0].title + ": " + recorder->boxes[0].text,
+                     "Error: " + message);
+            QCOMPARE(editor->focusWidget(), fields[field]);
+            // Enter and Escape press nothing either.
+            QTest::keyClick(editor->userport, Qt::Key_Return);
+            QTest::keyClick(editor, Qt::Key_Escape);
+            QVERIFY(editor->isVisible());
+            editor->cancelsave->click();
+        });
+        QCOMPARE(recorder->boxes.size(), message.isEmpty() ? 0 : 1);
+        QTEST(this->row(row), "result");
+    }
 
-void TestUserList::headerClicksSortByColumnText_data()
-{
-    QTest::addColumn<QList<int>>("clicks");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<int>("order");
-    QTest::newRow("another column: ascending")
-        << QList<int>{0, 1} << QStringList{"c", "b", "a"} << 0;
-    QTest::newRow("same column again: descending")
-        << QList<int>{0, 1, 1} << QStringList{"a", "b", "c"} << 1;
-    QTest::newRow("back to the first column")
-        << QList<int>{0, 1, 1, 0} << QStringList{"a", "b", "c"} << 0;
-    // The port column sorts by its text: 1000 before 505 before 80.
-    QTest::newRow("port as text") << QList<int>{2} << QStringList{"a", "b", "c"} << 0;
-    QTest::newRow("port as text, descending")
-        << QList<int>{2, 2} << QStringList{"c", "b", "a"} << 1;
-}
+    void clipboardKeysTakeTheWholeField()
+    {
+        open(table(Known.mid(0, 4)));
+        select(1);
+        edit(manager->moduser, [](Modify_or_add* editor) {
+            // Ctrl+C copies the whole field, not the selection; Ctrl+V replaces the whole
+            // field unfiltered, cut to the box's limit; Ctrl+X does nothing.
+            editor->userip->setSelection(0, 1);
+            QTest::keyClick(editor->userip, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("10.0.0.3"));
+            QApplication::clipboard()->setText("letters and more");
+            QTest::keyClick(editor->userport, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(editor->userport, Qt::Key_X, Qt::ControlModifier);
+            QCOMPARE(editor->userport->text(), QStringLiteral("lette"));
+            editor->oksave->click();
+        });
+        QCOMPARE(row(1), QStringLiteral("A 10.0.0.3 0"));
+    }
 
-void TestUserList::headerClicksSortByColumnText()
-{
-    QFETCH(QList<int>, clicks);
-    QFETCH(QStringList, names);
-    QFETCH(int, order);
-    open(table({{"b", "10.0.0.2", 505, 1}, {"a", "10.0.0.3", 1000, 2}, {"c", "10.0.0.1", 80, 3}}));
-    for (int column : clicks)
-        clickHeader(column);
-    QCOMPARE(this->names(), names);
-    QVERIFY(manager->list().Sorted());
-    QCOMPARE(manager->list().SortKey, clicks.last());
-    QCOMPARE(manager->list().SortOrder, order);
-}
+    void removeProtectsOnlyLocalhost()
+    {
+        open(table({"localhost 127.0.0.1 505", "LocalHost 127.0.0.1 505"}));
+        for (const int row : {1, 2}) {
+            select(row);
+            manager->removeuser->click();
+        }
+        QCOMPARE(rows(), QStringList{known("localhost")});
+        QCOMPARE(recorder->boxes.size(), 1);
+        QCOMPARE(recorder->boxes[0].title + ": " + recorder->boxes[0].text,
+                 QStringLiteral("Error: Cannot delete localhost"));
+    }
 
-void TestUserList::mainWindowRefillsAfterTheManager()
-{
-    SendForm form;
-    QVERIFY(form.Form_Load());
-    Global::Users = abcd();
-    form.FillRecipients(2);
-    form.show();
-    WhenModal<ModifyUser>([&form](ModifyUser* opened) {
-        QCOMPARE(opened->parentWidget(), &form);
-        opened->ResetDefault->click();
-        opened->SaveOption->click();
-    });
-    form.Adduser->click();
-    QCOMPARE(form.Combo1->count(), 1);
-    QCOMPARE(form.Combo1->currentText(), QStringLiteral("localhost (127.0.0.1: 505)"));
-
-    // Cancel: the old list, first line selected whatever was before.
-    Global::Users = abcd();
-    form.FillRecipients(3);
-    WhenModal<ModifyUser>([](ModifyUser* opened) { opened->ReturnCmd->click(); });
-    form.Adduser->click();
-    QCOMPARE(form.Combo1->count(), 4);
-    QCOMPARE(form.Combo1->currentIndex(), 0);
-    form.Form_Unload();
-}
+    void mainWindowRefillsAfterTheManager()
+    {
+        SendForm form;
+        QVERIFY(form.Form_Load());
+        form.show();
+        // Apply shows the new list, Cancel the old; the first line is selected either way.
+        for (const bool apply : {true, false}) {
+            Global::Users = table(Known.mid(0, 4));
+            form.FillRecipients(2);
+            WhenModal<ModifyUser>([&form, apply](ModifyUser* opened) {
+                opened->ResetDefault->click();
+                (apply ? opened->SaveOption : opened->ReturnCmd)->click();
+                QCOMPARE(opened->parentWidget(), &form);
+            });
+            form.Adduser->click();
+            QCOMPARE(form.Combo1->count(), apply ? 1 : 4);
+            QCOMPARE(form.Combo1->currentIndex(), 0);
+            QCOMPARE(form.Combo1->currentText(),
+                     apply ? QStringLiteral("localhost (127.0.0.1: 505)") : "A (10.0.0.3: 505)");
+        }
+        form.Form_Unload();
+    }
+};
 
 QTEST_MAIN(TestUserList)
 #include "tst_userlist.moc"
