@@ -1,6 +1,7 @@
 // Times start-up of the real program to its first shown main window, with the default
 // correspondent table and with the largest one, each round in fresh configuration and
-// runtime folders (the runtime folder on a RAM disk, as real ones are). The baseline, in
+// runtime folders (the runtime folder on a RAM disk, as real ones are), holding the store
+// as the first start (the warm-up round) left it. The baseline, in
 // the same run, is a bare window with the same widgets and the same recipient lines.
 //
 // Usage: bench_startup [path-to-quorvane [path-to-minimal_window]]. Without arguments the
@@ -120,7 +121,10 @@ bool waitForSocket(QProcess& child, const QString& runtimeDir, const QString& so
     return QFileInfo::exists(socketPath);
 }
 
-double startUpRound(const QString& program, bool baseline, bool large)
+// `store`: the store to start with; when empty, the round is a first start, and what the
+// copy saved is kept there for the next rounds, which are then ordinary starts that find
+// the store as the program leaves it.
+double startUpRound(const QString& program, bool baseline, bool large, QByteArray& store)
 {
     QTemporaryDir configDir;
     // Made with mode 0700, as a runtime folder must be, and in memory as /run/user is.
@@ -132,8 +136,15 @@ double startUpRound(const QString& program, bool baseline, bool large)
     if (runtimeDir.path().size() > MaxRuntimeDirLength)
         fail(QStringLiteral("the temporary folder path is too long for a local socket; set "
                             "TMPDIR to a shorter folder"));
-    if (large && !baseline)
+    const QString storeFile = configDir.path() + QStringLiteral("/Quorvane/Quorvane.conf");
+    if (!baseline && !store.isEmpty()) {
+        QDir().mkpath(QFileInfo(storeFile).path());
+        QFile file(storeFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(store) != store.size())
+            fail(QStringLiteral("cannot write the store"));
+    } else if (large && !baseline) {
         writeLargeStore(configDir.path());
+    }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir.path());
@@ -199,6 +210,11 @@ double startUpRound(const QString& program, bool baseline, bool large)
 
     if (baseline)
         return *shownMs;
+    if (store.isEmpty()) {
+        QFile file(storeFile);
+        if (file.open(QIODevice::ReadOnly))
+            store = file.readAll();
+    }
     // The copy saves its table back before showing the window, so the file tells whether
     // it really started with the table this round gave it.
     const int expected = large ? LargeEntryCount : 1;
@@ -223,10 +239,12 @@ int main(int argc, char* argv[])
 
     // Alternating keeps drift in the machine's load out of the ratios.
     std::vector<double> times[2][2]; // [baseline][large]
+    QByteArray stores[2];            // [large], as the first start left them
     for (int round = 0; round < WarmUpRounds + MeasuredRounds; ++round) {
         for (const bool large : {false, true}) {
             for (const bool baseline : {false, true}) {
-                const double ms = startUpRound(baseline ? minimal : program, baseline, large);
+                const double ms =
+                    startUpRound(baseline ? minimal : program, baseline, large, stores[large]);
                 if (round >= WarmUpRounds)
                     times[baseline][large].push_back(ms);
             }
