@@ -358,7 +358,7 @@ private slots:
                      "Error: " + message);
             QCOMPARE(editor->focusWidget(), fields[field]);
             // Enter and Escape press nothing either.
-            QTest::keyClick(editor->userport, Qt::Key_Return);
+            QTest::keyClick(editor->username, Qt::Key_Return);
             QTest::keyClick(editor, Qt::Key_Escape);
             QVERIFY(editor->isVisible());
             editor->cancelsave->click();
