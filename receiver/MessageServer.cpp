@@ -1,51 +1,121 @@
 #include "receiver/MessageServer.h"
 
+#include <QNetworkInterface>
+#include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
-// One sender: its socket, the bytes so far, and the deadline of its whole record. Data
-// never moves the deadline, so a sender trickling bytes cannot hold a slot for long.
-class MessageServer::Connection : public QObject
+#include <algorithm>
+#include <cerrno>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Connections are served on plain descriptors: most senders have written and closed by the
+// time they are accepted, so a record is usually read whole at once, and only the rest
+// need a notifier. One timer watches every deadline.
+
+namespace {
+
+// At most this many connections are accepted per wake-up, so that a flood of them leaves
+// the event loop room for everything else.
+constexpr int AcceptBatch = 128;
+
+enum class Drained { Waiting, Closed, Full };
+
+// Reads what has arrived, never keeping more than one byte past the limit. A connection
+// reset by the sender ends its record as closing it would.
+Drained drain(int fd, QByteArray& bytes)
+{
+    char chunk[16 * 1024];
+    for (;;) {
+        const qsizetype room = MessageServer::MaxRecordBytes + 1 - bytes.size();
+        const ssize_t got =
+            ::read(fd, chunk, std::min(sizeof chunk, static_cast<std::size_t>(room)));
+        if (got > 0) {
+            bytes.append(chunk, got);
+            if (bytes.size() > MessageServer::MaxRecordBytes)
+                return Drained::Full;
+        } else if (got == 0) {
+            return Drained::Closed;
+        } else if (errno != EINTR) {
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Drained::Waiting : Drained::Closed;
+        }
+    }
+}
+
+QHostAddress peerAddress(const sockaddr_storage& address)
+{
+    QHostAddress peer(reinterpret_cast<const sockaddr*>(&address));
+    if (address.ss_family == AF_INET6) {
+        const auto& ipv6 = reinterpret_cast<const sockaddr_in6&>(address);
+        if (ipv6.sin6_scope_id != 0) {
+            QString scope =
+                QNetworkInterface::interfaceNameFromIndex(static_cast<int>(ipv6.sin6_scope_id));
+            peer.setScopeId(scope.isEmpty() ? QString::number(ipv6.sin6_scope_id) : scope);
+        }
+    }
+    return peer;
+}
+
+} // namespace
+
+// One sender still writing: its descriptor, the bytes so far, and the deadline of its whole
+// record. Data never moves the deadline, so a sender trickling bytes cannot hold a slot.
+class MessageServer::Connection
 {
 public:
-    Connection(QTcpSocket* socket, int deadline, QObject* parent)
-        : QObject(parent), socket(socket), peer(socket->peerAddress())
+    Connection(int fd, const QHostAddress& peer, QByteArray bytes, Clock::time_point due)
+        : fd(fd), peer(peer), bytes(std::move(bytes)), due(due)
     {
-        socket->setParent(this);
-        timer.setSingleShot(true);
-        timer.start(deadline);
     }
+    ~Connection() { ::close(fd); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    // Takes what has arrived, never keeping more than one byte past the limit.
-    void take() { bytes += socket->read(MaxRecordBytes + 1 - bytes.size()); }
-    bool overLimit() const { return bytes.size() > MaxRecordBytes; }
-
-    QTcpSocket* socket;
-    QHostAddress peer; // kept: the socket forgets it once closed
+    const int fd;
+    const QHostAddress peer;
     QByteArray bytes;
-    QTimer timer;
-    bool finished = false;
+    const Clock::time_point due;
+    QSocketNotifier* notifier = nullptr;
 };
 
 MessageServer::MessageServer(QObject* parent) : QObject(parent), server(new QTcpServer(this))
 {
     // A burst of senders must reach the accept loop rather than be refused by the system.
     server->setListenBacklogSize(256);
-    server->setMaxPendingConnections(256);
-    connect(server, &QTcpServer::newConnection, this, &MessageServer::acceptConnections);
+    sweeper.setSingleShot(true);
+    sweeper.setTimerType(Qt::PreciseTimer);
+    connect(&sweeper, &QTimer::timeout, this, &MessageServer::sweep);
 }
 
-MessageServer::~MessageServer() = default;
+MessageServer::~MessageServer()
+{
+    close();
+    open.clear();
+}
 
 bool MessageServer::listen(quint16 port)
 {
-    server->close();
-    return server->listen(QHostAddress::Any, port);
+    close();
+    if (!server->listen(QHostAddress::Any, port))
+        return false;
+    // The server only opens the socket and reports why it cannot; connections are accepted
+    // here, without a QTcpSocket each.
+    server->pauseAccepting();
+    acceptor = new QSocketNotifier(server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(acceptor, &QSocketNotifier::activated, this, &MessageServer::acceptConnections);
+    return true;
 }
 
 void MessageServer::close()
 {
+    if (acceptor) {
+        acceptor->setEnabled(false);
+        acceptor->disconnect();
+        acceptor->deleteLater();
+        acceptor = nullptr;
+    }
     server->close();
 }
 
@@ -71,51 +141,129 @@ QString MessageServer::errorString() const
 
 void MessageServer::acceptConnections()
 {
-    while (QTcpSocket* socket = server->nextPendingConnection()) {
+    // A receiver of the signal may stop listening, so the socket is looked up each time.
+    for (int accepted = 0; acceptor && accepted < AcceptBatch; ++accepted) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        const int fd =
+            ::accept4(static_cast<int>(acceptor->socket()), reinterpret_cast<sockaddr*>(&address),
+                      &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            // A connection that went away before it was accepted leaves the others waiting.
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        const auto due = Clock::now() + std::chrono::milliseconds(deadline);
+        const QHostAddress peer = peerAddress(address);
         // A newcomer is more likely an honest sender than whoever has held a slot longest.
-        if (open.size() >= MaxConnections)
-            finish(open.first(), false, true);
-        auto* connection = new Connection(socket, deadline, this);
-        open.append(connection);
-        connect(&connection->timer, &QTimer::timeout, this,
-                [this, connection] { finish(connection, false, true); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, connection] {
-            connection->take();
-            if (connection->overLimit())
-                finish(connection, true, false);
-        });
-        // The sender closing is what ends a record.
-        connect(socket, &QTcpSocket::disconnected, this, [this, connection] {
-            connection->take();
-            finish(connection, connection->overLimit(), false);
-        });
-        // Most senders have written and closed by the time they are accepted: reading now
-        // saves a pass of the event loop per record.
-        socket->waitForReadyRead(0);
+        if (open.size() >= static_cast<std::size_t>(MaxConnections)) {
+            Connection* oldest = open.front().get();
+            finish(oldest, drain(oldest->fd, oldest->bytes) == Drained::Full, true);
+        }
+
+        QByteArray bytes;
+        const Drained state = drain(fd, bytes);
+        if (state != Drained::Waiting) {
+            ::close(fd);
+            emitRecord(peer, std::move(bytes), state == Drained::Full, false);
+            continue;
+        }
+        auto connection = std::make_unique<Connection>(fd, peer, std::move(bytes), due);
+        Connection* reading = connection.get();
+        // Notifiers are kept for the next connection: deleting one would cost a pass of
+        // the event loop.
+        if (spareNotifiers.empty()) {
+            reading->notifier = new QSocketNotifier(QSocketNotifier::Read, this);
+        } else {
+            reading->notifier = spareNotifiers.back();
+            spareNotifiers.pop_back();
+        }
+        reading->notifier->setSocket(fd);
+        connect(reading->notifier, &QSocketNotifier::activated, this,
+                [this, reading] { readMore(reading); });
+        reading->notifier->setEnabled(true);
+        open.push_back(std::move(connection));
+        scheduleSweep();
     }
+}
+
+void MessageServer::readMore(Connection* connection)
+{
+    switch (drain(connection->fd, connection->bytes)) {
+    case Drained::Waiting:
+        break;
+    case Drained::Closed: // the sender closing is what ends a record
+        finish(connection, false, false);
+        break;
+    case Drained::Full: // a cut record ends here even if the sender keeps writing
+        finish(connection, true, false);
+        break;
+    }
+}
+
+void MessageServer::sweep()
+{
+    const auto now = Clock::now();
+    // Finishing emits, and a receiver of the signal may change the list.
+    for (;;) {
+        const auto late =
+            std::find_if(open.begin(), open.end(), [now](const auto& c) { return c->due <= now; });
+        if (late == open.end())
+            break;
+        Connection* connection = late->get();
+        const bool cut = drain(connection->fd, connection->bytes) == Drained::Full;
+        finish(connection, cut, true);
+    }
+    scheduleSweep();
+}
+
+void MessageServer::scheduleSweep()
+{
+    if (open.empty()) {
+        sweeper.stop();
+        return;
+    }
+    const auto earliest =
+        std::min_element(open.begin(), open.end(),
+                         [](const auto& a, const auto& b) { return a->due < b->due; })
+            ->get()
+            ->due;
+    if (sweeper.isActive() && sweepAt <= earliest)
+        return;
+    sweepAt = earliest;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest - Clock::now());
+    sweeper.start(std::max(wait, std::chrono::milliseconds(0)));
 }
 
 void MessageServer::finish(Connection* connection, bool cut, bool incomplete)
 {
-    if (connection->finished)
+    const auto it = std::find_if(open.begin(), open.end(),
+                                 [connection](const auto& c) { return c.get() == connection; });
+    if (it == open.end())
         return;
-    connection->finished = true;
-    if (!cut)
-        connection->take();
-    open.removeOne(connection);
-    connection->timer.stop();
-    connection->socket->disconnect(this);
-    // A cut record ends here even if the sender keeps writing.
-    connection->socket->abort();
-    connection->deleteLater();
-
+    const QHostAddress peer = connection->peer;
+    QByteArray bytes = std::move(connection->bytes);
+    cut = cut || bytes.size() > MaxRecordBytes;
+    // It may be the notifier whose signal is being handled: it is kept, not deleted.
+    connection->notifier->setEnabled(false);
+    connection->notifier->disconnect(this);
+    spareNotifiers.push_back(connection->notifier);
+    open.erase(it); // closes the descriptor
     // A connection closed before it sent anything has nothing to show.
-    if (incomplete && connection->bytes.isEmpty())
+    if (incomplete && bytes.isEmpty())
         return;
+    emitRecord(peer, std::move(bytes), cut, incomplete);
+}
+
+void MessageServer::emitRecord(const QHostAddress& peer, QByteArray bytes, bool cut,
+                               bool incomplete)
+{
     IncomingRecord record;
     record.received = QDateTime::currentDateTimeUtc();
-    record.peer = connection->peer;
-    record.bytes = connection->bytes.left(MaxRecordBytes);
+    record.peer = peer;
+    bytes.truncate(MaxRecordBytes);
+    record.bytes = std::move(bytes);
     record.cut = cut;
     record.incomplete = incomplete;
     emit recordReceived(record);

@@ -8,9 +8,14 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHostAddress>
-#include <QList>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
 class QTcpServer;
 
 struct IncomingRecord
@@ -50,11 +55,20 @@ signals:
     void recordReceived(const IncomingRecord& record);
 
 private:
+    using Clock = std::chrono::steady_clock;
     class Connection;
     void acceptConnections();
+    void readMore(Connection* connection);
+    void sweep();
+    void scheduleSweep();
     void finish(Connection* connection, bool cut, bool incomplete);
+    void emitRecord(const QHostAddress& peer, QByteArray bytes, bool cut, bool incomplete);
 
     QTcpServer* server;
+    QSocketNotifier* acceptor = nullptr; // on the server's socket while listening
     int deadline = DefaultDeadline;
-    QList<Connection*> open; // oldest first
+    std::vector<std::unique_ptr<Connection>> open; // oldest first
+    std::vector<QSocketNotifier*> spareNotifiers;  // children, for the next connections
+    QTimer sweeper;                                // at the earliest deadline of open
+    Clock::time_point sweepAt;
 };
