@@ -3,6 +3,7 @@
 #include <QNetworkInterface>
 #include <QSocketNotifier>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -152,6 +153,15 @@ void MessageServer::acceptConnections()
             // A connection that went away before it was accepted leaves the others waiting.
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
+            // Out of descriptors: the waiting connection would wake this at once, again and
+            // again. Look again once some may have been freed.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                acceptor->setEnabled(false);
+                QTimer::singleShot(100, this, [this] {
+                    if (acceptor)
+                        acceptor->setEnabled(true);
+                });
+            }
             return;
         }
         const auto due = Clock::now() + std::chrono::milliseconds(deadline);
