@@ -107,10 +107,6 @@ bool TcpClient::connectTo(const QString& hostText, std::int32_t portNumber)
         return fail(errno);
 
     current = State::Connecting;
-    // Checked once the handler that started it is done, as the next event would be: a
-    // connection that stands by then (loopback, a fast network) is written to before the
-    // repaints queued at lower priority; only one that does not is watched.
-    QMetaObject::invokeMethod(this, &TcpClient::checkNow, Qt::QueuedConnection);
     return true;
 }
 

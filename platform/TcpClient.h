@@ -32,8 +32,7 @@ public:
     bool connectTo(const QString& host, std::int32_t port);
     // Completes a connection that already stands (on loopback or a fast network it does by
     // the end of the handler that started it), emitting connected() now, as the next event
-    // would; otherwise leaves it to the event loop. Watching the socket only when needed
-    // spares the event loop two changes per send.
+    // would; otherwise leaves it to the event loop, which watches the socket only then.
     void checkNow();
     // Queues bytes on a connected socket; allWritten() follows once the system took them.
     void write(const QByteArray& bytes);

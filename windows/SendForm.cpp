@@ -55,7 +55,12 @@ SendForm::SendForm(QWidget* parent) : QMainWindow(parent), recipients(nullptr)
     Winsock1 = new TcpClient(this);
     Winsock1->setObjectName(QStringLiteral("Winsock1"));
 
-    connect(Command1, &QPushButton::clicked, this, &SendForm::Command1_Click);
+    // A connection that stands by the end of the click (loopback, a fast network) is told
+    // of at once, before any repaint, as the next event would tell of it.
+    connect(Command1, &QPushButton::clicked, this, [this] {
+        Command1_Click();
+        Winsock1->checkNow();
+    });
     connect(StopSend, &QPushButton::clicked, this, &SendForm::StopSend_Click);
     connect(Adduser, &QPushButton::clicked, this, &SendForm::Adduser_Click);
     connect(TimerSW, &QTimer::timeout, this, &SendForm::TimerSW_Timer);
@@ -271,6 +276,7 @@ bool SendForm::Text1_KeyDown(int key, Qt::KeyboardModifiers shift)
         // The line break still goes in at the caret; the text is read only once the
         // connection stands, so it is part of the message.
         Text1->textCursor().insertText(QStringLiteral("\n"));
+        Winsock1->checkNow();
         return true;
     case Qt::Key_Up:
         HistoryPos = std::max(HistoryPos - 1, 0);
