@@ -2,11 +2,35 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
 const QString RootSection = QStringLiteral("General");
+
+// The control characters written as a backslash and a letter.
+constexpr std::pair<char16_t, char> ControlEscapes[] = {{u'\a', 'a'}, {u'\b', 'b'}, {u'\f', 'f'},
+                                                        {u'\n', 'n'}, {u'\r', 'r'}, {u'\t', 't'},
+                                                        {u'\v', 'v'}};
+
+char escapeLetter(char16_t control)
+{
+    for (const auto& [c, letter] : ControlEscapes) {
+        if (c == control)
+            return letter;
+    }
+    return 0;
+}
+
+char16_t escapedControl(char16_t letter)
+{
+    for (const auto& [c, l] : ControlEscapes) {
+        if (l == letter)
+            return c;
+    }
+    return 0;
+}
 
 bool isHexDigit(char16_t c)
 {
@@ -118,31 +142,15 @@ void appendEscapedValue(QByteArray& out, QStringView value)
             continue;
         }
         escapeNextIfDigit = false;
+        if (const char letter = escapeLetter(c)) {
+            out += '\\';
+            out += letter;
+            continue;
+        }
         switch (c) {
         case u'\0':
             out += "\\0";
             escapeNextIfDigit = true;
-            break;
-        case u'\a':
-            out += "\\a";
-            break;
-        case u'\b':
-            out += "\\b";
-            break;
-        case u'\f':
-            out += "\\f";
-            break;
-        case u'\n':
-            out += "\\n";
-            break;
-        case u'\r':
-            out += "\\r";
-            break;
-        case u'\t':
-            out += "\\t";
-            break;
-        case u'\v':
-            out += "\\v";
             break;
         case u'"':
         case u'\\':
@@ -184,28 +192,11 @@ QString unescapeValue(QStringView raw)
             continue;
         }
         const char16_t e = raw[++i].unicode();
+        if (const char16_t control = escapedControl(e)) {
+            out += QChar(control);
+            continue;
+        }
         switch (e) {
-        case u'a':
-            out += u'\a';
-            break;
-        case u'b':
-            out += u'\b';
-            break;
-        case u'f':
-            out += u'\f';
-            break;
-        case u'n':
-            out += u'\n';
-            break;
-        case u'r':
-            out += u'\r';
-            break;
-        case u't':
-            out += u'\t';
-            break;
-        case u'v':
-            out += u'\v';
-            break;
         case u'x': {
             char16_t code = 0;
             while (i + 1 < raw.size() && isHexDigit(raw[i + 1].unicode()))
