@@ -131,27 +131,3 @@ inline void AtEveryFontSize(const std::function<void()>& check)
     }
     QApplication::setFont(usual);
 }
-
-// On an empty store the window opens centred; closing it stores where it was under
-// `prefix`, and the next one opens there.
-template <typename Window> void CheckReopensWhereClosed(const QString& prefix)
-{
-    RemoveStoreFile();
-    QPoint closedAt;
-    {
-        Window window;
-        ShowAndActivate(&window);
-        QCOMPARE(window.pos(), CentredPosition(&window));
-        window.move(31, 23);
-        closedAt = window.pos();
-        QCOMPARE(closedAt, QPoint(31, 23));
-        QVERIFY(window.close());
-        const QMap<QString, QString> settings = ReadStoreSections().value("Settings");
-        QCOMPARE(settings.value(prefix + "StartUPX").toInt(), PixelsToTwips(&window, 31));
-        QCOMPARE(settings.value(prefix + "StartUPY").toInt(), PixelsToTwips(&window, 23));
-    }
-    Window window;
-    ShowAndActivate(&window);
-    QCOMPARE(window.pos(), closedAt);
-    window.close();
-}
