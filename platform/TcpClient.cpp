@@ -115,10 +115,14 @@ void TcpClient::checkNow()
     if (current != State::Connecting)
         return;
     pollfd ready{fd, POLLOUT, 0};
-    if (::poll(&ready, 1, 0) > 0)
-        finishConnect();
-    else
+    if (::poll(&ready, 1, 0) <= 0) {
         waitUntilWritable();
+    } else if (ready.revents & (POLLERR | POLLHUP)) {
+        finishConnect(); // which asks the socket for its error
+    } else {
+        current = State::Connected;
+        emit connected();
+    }
 }
 
 // Only a connection or a write that cannot finish at once needs the event loop's help.
