@@ -1,6 +1,7 @@
 #pragma once
-// Shared helpers of the test executables: private config and runtime folders, and reading
-// or hand-editing the store file as a user would.
+// Shared helpers of the test executables: private config and runtime folders, reading or
+// hand-editing the store file as a user would, and, for the executables that link Widgets,
+// acting on modal dialogs, answering message boxes and the checks every window must pass.
 
 #include <QMap>
 #include <QProcessEnvironment>
@@ -44,3 +45,143 @@ void RemoveStoreFile();
 // section -> key -> raw value, read straight from the file.
 using IniSections = QMap<QString, QMap<QString, QString>>;
 IniSections ReadStoreSections();
+
+#ifdef QT_WIDGETS_LIB
+#include "app/Settings.h"
+#include "windows/MessageBox.h"
+#include "windows/WindowPlacement.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <cmath>
+#include <functional>
+
+// Runs `action` on the next visible modal dialog of type T.
+template <typename T> void WhenModal(std::function<void(T*)> action)
+{
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(dialog);
+    });
+    poll->start(5);
+}
+
+struct Box
+{
+    QString title;
+    QString text;
+};
+
+// Answers every message box at once and keeps what it said, while it lives.
+class BoxRecorder
+{
+public:
+    BoxRecorder()
+    {
+        SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
+            boxes.append({title, text});
+        });
+    }
+    ~BoxRecorder() { SetMessageBoxAnswerer({}); }
+    BoxRecorder(const BoxRecorder&) = delete;
+    BoxRecorder& operator=(const BoxRecorder&) = delete;
+
+    // Each box as "title: text".
+    QStringList said() const
+    {
+        QStringList lines;
+        for (const Box& box : boxes)
+            lines << box.title + QStringLiteral(": ") + box.text;
+        return lines;
+    }
+
+    QList<Box> boxes;
+};
+
+// Where a window of this size opens on an empty store, in pixels as it is placed.
+inline QPoint CentredPosition(const QWidget* window)
+{
+    const QSizeF screen = ScreenSizeTwips();
+    const auto centred = [window](double screenSize, int pixels) {
+        const double size = PixelsToTwips(window, pixels);
+        return TwipsToPixels(window, int(std::nearbyint(screenSize / 2 - size / 2)));
+    };
+    return {centred(screen.width(), window->width()), centred(screen.height(), window->height())};
+}
+
+inline void ShowAndActivate(QWidget* window)
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+// Replaces a box's text as a user would: select all, delete, type.
+inline void Retype(QLineEdit* box, const QString& text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+}
+
+// The focus, starting from the first, visits these widgets in turn with Tab and comes back.
+inline void CheckTabOrder(QWidget* window, const QList<QWidget*>& order)
+{
+    QCOMPARE(window->focusWidget(), order.first());
+    for (int i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        QCOMPARE(window->focusWidget(), order.at(i % order.size()));
+    }
+}
+
+// Every caption shown fits its control at the window's current font.
+inline void CheckNothingClipped(QWidget* window)
+{
+    const auto shown = [window](const QWidget* widget) { return widget->isVisibleTo(window); };
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (!shown(label))
+            continue;
+        // A wrapping label may fold its text; it then needs the height of the folded text.
+        const int height =
+            label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        if (!label->wordWrap())
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+        QVERIFY2(label->height() >= height, qPrintable(label->text()));
+    }
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        if (!shown(button))
+            continue;
+        QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+        QVERIFY2(button->height() >= button->sizeHint().height(), qPrintable(button->text()));
+    }
+    for (QGroupBox* frame : window->findChildren<QGroupBox*>())
+        QVERIFY2(frame->width() >= frame->minimumSizeHint().width(), qPrintable(frame->title()));
+    for (QLineEdit* box : window->findChildren<QLineEdit*>())
+        QVERIFY(box->height() >= box->minimumSizeHint().height());
+}
+
+// Runs `check` with the application's font at the usual size and at two large ones.
+inline void AtEveryFontSize(const std::function<void()>& check)
+{
+    const QFont usual = QApplication::font();
+    for (int pointSize : {0, 20, 32}) {
+        QFont font = usual;
+        if (pointSize > 0)
+            font.setPointSize(pointSize);
+        QApplication::setFont(font);
+        check();
+    }
+    QApplication::setFont(usual);
+}
+#endif

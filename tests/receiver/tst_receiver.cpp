@@ -12,7 +12,6 @@
 #include "receiver/ReplyRequester.h"
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
-#include "windows/WindowTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -267,15 +266,12 @@ private:
     std::unique_ptr<QTemporaryDir> data;
     quint16 port = 0;
     std::unique_ptr<ReceiverWindow> receiver;
-    QStringList boxes;
+    std::unique_ptr<BoxRecorder> recorder;
 };
 
 void TestReceiver::init()
 {
-    boxes.clear();
-    SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
-        boxes.append(title + QLatin1String(": ") + text);
-    });
+    recorder = std::make_unique<BoxRecorder>();
     // A history of its own for each case, and no notification service.
     data = std::make_unique<QTemporaryDir>();
     qputenv("XDG_DATA_HOME", data->path().toLocal8Bit());
@@ -293,7 +289,7 @@ void TestReceiver::init()
 void TestReceiver::cleanup()
 {
     receiver.reset();
-    SetMessageBoxAnswerer({});
+    recorder.reset();
 }
 
 void TestReceiver::receivesNormalRecord()
@@ -366,8 +362,9 @@ void TestReceiver::listensOnIpv4AndIpv6()
     QCOMPARE(cell(1, MessageModel::AddressColumn), QStringLiteral("127.0.0.1"));
     // Quorvane keeps IPv4 correspondents only: say so rather than send a request it drops.
     replyToNewest();
-    QCOMPARE(boxes, QStringList{"Reply: Quorvane can only reply to IPv4 addresses, and this "
-                                "message came from ::1."});
+    QCOMPARE(recorder->said(),
+             QStringList{"Reply: Quorvane can only reply to IPv4 addresses, and this "
+                         "message came from ::1."});
     QCOMPARE(receiver->requester().pendingCount(), 0);
 
     // An older message being read stays selected when another arrives.
@@ -418,7 +415,8 @@ void TestReceiver::replyFromSenderToReceiverAndBack()
     // once its main window is active again.
     replyToNewest();
     QTRY_COMPARE(receiver->requester().pendingCount(), 0);
-    QCOMPARE(boxes, QStringList{"Reply: Return to main menu for reply to user Zoë Ånström"});
+    QCOMPARE(recorder->said(),
+             QStringList{"Reply: Return to main menu for reply to user Zoë Ånström"});
     QCOMPARE(receiver->statusBar()->currentMessage(),
              QStringLiteral("Quorvane has the reply request."));
     form.activateWindow();
@@ -484,7 +482,7 @@ void TestReceiver::unusableRepliesAreExplained()
     auto sender = startSender(port, bytes);
     QTRY_COMPARE(shown(), 1);
     replyToNewest();
-    QCOMPARE(boxes, QStringList{QStringLiteral("Reply: ") + box});
+    QCOMPARE(recorder->said(), QStringList{QStringLiteral("Reply: ") + box});
     QCOMPARE(receiver->requester().pendingCount(), 0);
 }
 
@@ -497,25 +495,27 @@ void TestReceiver::replyStartsQuorvaneWhenNoneRuns()
 
     requester.setSenderProgram(QStringLiteral("/nonexistent/quorvane"));
     replyToNewest();
-    QTRY_COMPARE(boxes, QStringList{"Reply: Quorvane is not running, and it could not be "
-                                    "started: there is no program at /nonexistent/quorvane."});
+    QTRY_COMPARE(recorder->said(),
+                 QStringList{"Reply: Quorvane is not running, and it could not be "
+                             "started: there is no program at /nonexistent/quorvane."});
 
     // A program that never serves the channel is given up after the start timeout.
-    boxes.clear();
+    recorder->boxes.clear();
     requester.setSenderProgram(QStringLiteral("/bin/true"));
     requester.setStartTimeout(500);
     replyToNewest();
-    QTRY_COMPARE(boxes, QStringList{"Reply: Quorvane was started but did not answer within 0.5 "
-                                    "seconds."});
+    QTRY_COMPARE(recorder->said(),
+                 QStringList{"Reply: Quorvane was started but did not answer within 0.5 "
+                             "seconds."});
 
     // The real one: started, and the request handed over once its channel answers.
-    boxes.clear();
+    recorder->boxes.clear();
     requester.setSenderProgram(QStringLiteral(QUORVANE_BINARY));
     requester.setStartTimeout(15000);
     replyToNewest();
     QVERIFY(receiver->statusBar()->currentMessage().startsWith("Handing the reply to Bob"));
     QTRY_VERIFY_WITH_TIMEOUT(requester.pendingCount() == 0, 20000);
-    QVERIFY(boxes.isEmpty());
+    QVERIFY(recorder->boxes.isEmpty());
     QCOMPARE(receiver->statusBar()->currentMessage(),
              QStringLiteral("Quorvane has the reply request."));
     qint64 pid = 0;

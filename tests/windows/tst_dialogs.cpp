@@ -3,7 +3,6 @@
 // and the network picker with the real resolver and no discovery daemon.
 
 #include "TestSupport.h"
-#include "WindowTestSupport.h"
 #include "app/Global.h"
 #include "app/Validation.h"
 #include "platform/GetNetworkUser.h"

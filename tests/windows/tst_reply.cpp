@@ -82,16 +82,13 @@ private:
 
     TestFolders folders;
     std::unique_ptr<SendForm> form;
-    QList<QString> boxes;
+    std::unique_ptr<BoxRecorder> recorder;
 };
 
 void TestReply::init()
 {
     RemoveStoreFile();
-    boxes.clear();
-    SetMessageBoxAnswerer([this](const QString& title, const QString& text) {
-        boxes.append(title + QLatin1String(": ") + text);
-    });
+    recorder = std::make_unique<BoxRecorder>();
     form = std::make_unique<SendForm>();
     QVERIFY(form->Form_Load());
     form->show();
@@ -107,7 +104,7 @@ void TestReply::cleanup()
 {
     form->Form_Unload();
     form.reset();
-    SetMessageBoxAnswerer({});
+    recorder.reset();
 }
 
 void TestReply::deliver(const QByteArray& block)
@@ -176,7 +173,7 @@ void TestReply::requestSequences()
     QCOMPARE(form->Combo1->count(), UBound(Global::Users));
     QCOMPARE(form->Combo1->currentIndex(), selected);
     QVERIFY(!Global::ReplyPending);
-    QVERIFY(boxes.isEmpty());
+    QVERIFY(recorder->boxes.isEmpty());
     // A taken request raises the window a moment later, with the caret in the message box.
     if (selected > 0) {
         QTRY_VERIFY(!raised.isEmpty());
@@ -238,7 +235,7 @@ void TestReply::minimisedWindowIsRestoredAndRaised()
 
 void TestReply::modalWindowDefersTheRequest()
 {
-    SetMessageBoxAnswerer({}); // a real box: the receiver must wait while it is open
+    recorder.reset(); // a real box: the receiver must wait while it is open
     QDialog options(form.get());
     options.setModal(true);
     options.show();
@@ -282,7 +279,7 @@ void TestReply::modalWindowDefersTheRequest()
 
 void TestReply::oneReplyBoxAtATime()
 {
-    SetMessageBoxAnswerer({});
+    recorder.reset();
     QDialog options(form.get());
     options.setModal(true);
     options.show();

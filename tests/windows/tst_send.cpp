@@ -1,7 +1,7 @@
 // Sending from the main window to real TCP servers on this machine; start-up, shutdown and
 // one running copy per user, with copies of the program started as processes.
 
-#include "WindowTestSupport.h"
+#include "TestSupport.h"
 #include "platform/ReplyChannel.h"
 #include "platform/SetActiveWnd.h"
 #include "windows/SendForm.h"

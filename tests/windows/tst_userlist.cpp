@@ -1,6 +1,6 @@
 // The user list manager and the user editor, driven with clicks, keys and mouse drags.
 
-#include "WindowTestSupport.h"
+#include "TestSupport.h"
 #include "windows/ModifyUser.h"
 #include "windows/Modify_or_add.h"
 #include "windows/SendForm.h"

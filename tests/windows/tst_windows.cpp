@@ -3,7 +3,6 @@
 // size is fixed, nothing clipped at large fonts, reopening where it was closed.
 
 #include "TestSupport.h"
-#include "WindowTestSupport.h"
 #include "receiver/ReceiverWindow.h"
 #include "windows/About.h"
 #include "windows/ApplicationIcon.h"
