@@ -4,18 +4,12 @@
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QQueue>
 
 namespace {
 MessageBoxAnswerer& answerer()
 {
     static MessageBoxAnswerer instance;
     return instance;
-}
-QQueue<bool>& queuedAnswers()
-{
-    static QQueue<bool> answers;
-    return answers;
 }
 } // namespace
 
@@ -39,7 +33,7 @@ bool AskMessage(QWidget* parent, const QString& text, const QString& title, cons
 {
     if (answerer()) {
         answerer()(title, text);
-        return !queuedAnswers().isEmpty() && queuedAnswers().dequeue();
+        return false; // an answerer takes every question as No
     }
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
@@ -47,11 +41,6 @@ bool AskMessage(QWidget* parent, const QString& text, const QString& title, cons
     box.setDefaultButton(yesButton);
     box.exec();
     return box.clickedButton() == yesButton;
-}
-
-void QueueQuestionAnswer(bool yes)
-{
-    queuedAnswers().enqueue(yes);
 }
 
 void ShowStoreFailuresInBoxes()

@@ -18,5 +18,3 @@ void ShowStoreFailuresInBoxes();
 // real boxes.
 using MessageBoxAnswerer = std::function<void(const QString& title, const QString& text)>;
 void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
-// The answer an installed answerer gives to the next question; unqueued questions get No.
-void QueueQuestionAnswer(bool yes);
