@@ -7,6 +7,20 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
+// This Qt looks at a QTRY_ condition again only every 50 ms, so that each wait lasts at least
+// that long; look every 5 ms, so that a wait ends soon after its condition holds.
+#undef QTRY_IMPL
+// clang-format off
+#define QTRY_IMPL(expr, timeout) \
+    const int qt_test_step = 5; \
+    const int qt_test_timeoutValue = timeout; \
+    { QTRY_LOOP_IMPL(expr, qt_test_timeoutValue, qt_test_step) } \
+    QTRY_TIMEOUT_DEBUG_IMPL(expr, qt_test_timeoutValue, qt_test_step)
+// clang-format on
+#endif
 
 // Fresh temporary config and runtime folders (the runtime one private to the user).
 class PrivateFolders

@@ -1,5 +1,6 @@
 // The reply channel: framing, answers, handler chaining and what hostile clients cannot do.
 
+#include "TestSupport.h"
 #include "platform/ReplyChannel.h"
 
 #include <QElapsedTimer>
@@ -44,7 +45,7 @@ qint64 residentBytes()
 }
 
 // The frame deadline here: long enough for a busy machine, short enough for a quick run.
-constexpr int TimeoutMs = 600;
+constexpr int TimeoutMs = 300;
 
 struct Hostile
 {
