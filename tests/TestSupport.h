@@ -62,6 +62,7 @@ IniSections ReadStoreSections();
 
 #ifdef QT_WIDGETS_LIB
 #include "app/Settings.h"
+#include "app/Validation.h"
 #include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
 
@@ -89,6 +90,15 @@ template <typename T> void WhenModal(std::function<void(T*)> action)
     });
     poll->start(5);
 }
+
+// A user editor's list without rows.
+class NoRows : public UserRows
+{
+public:
+    int rowCount() const override { return 0; }
+    QString rowName(int) const override { return {}; }
+    QString rowIp(int) const override { return {}; }
+};
 
 struct Box
 {

@@ -38,14 +38,6 @@ public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
 
-class NoRows : public UserRows
-{
-public:
-    int rowCount() const override { return 0; }
-    QString rowName(int) const override { return {}; }
-    QString rowIp(int) const override { return {}; }
-};
-
 bool isOptions(const QString& window)
 {
     return window == "Options";
