@@ -105,3 +105,12 @@ IniSections ReadStoreSections()
     }
     return sections;
 }
+
+QStringList StoreSection(const QString& name)
+{
+    QStringList lines;
+    const QMap<QString, QString> section = ReadStoreSections().value(name);
+    for (auto it = section.cbegin(); it != section.cend(); ++it)
+        lines << it.key() + u'=' + it.value();
+    return lines;
+}

@@ -59,6 +59,8 @@ void RemoveStoreFile();
 // section -> key -> raw value, read straight from the file.
 using IniSections = QMap<QString, QMap<QString, QString>>;
 IniSections ReadStoreSections();
+// A section of the store file as "key=value" lines, in key order.
+QStringList StoreSection(const QString& name);
 
 #ifdef QT_WIDGETS_LIB
 #include "app/Settings.h"

@@ -76,16 +76,6 @@ bool answers(const QString& runtime)
                .value_or(0) == 1;
 }
 
-// "key=value ..." of a section of the store, in key order.
-QString section(const QString& name)
-{
-    QStringList lines;
-    const QMap<QString, QString> keys = ReadStoreSections().value(name);
-    for (auto key = keys.begin(); key != keys.end(); ++key)
-        lines << key.key() + '=' + key.value();
-    return lines.join(' ');
-}
-
 // The standard output of a tool, waited for.
 QString run(const QString& tool, const QStringList& arguments)
 {
@@ -358,13 +348,14 @@ private slots:
         QCOMPARE(form->windowTitle(), QStringLiteral("Send Message"));
         QCOMPARE(form->Combo1->count(), 1);
         QCOMPARE(form->Combo1->currentText(), QStringLiteral("localhost (127.0.0.1: 505)"));
-        QCOMPARE(section("Settings"),
+        QCOMPARE(StoreSection("Settings").join(' '),
                  QStringLiteral("DefaultIp=127.0.0.1 DefaultPort=505 MinimizedWhenSend=True "
                                 "PopupWhenSend=True StartUPX=%1 StartUPY=%2")
                      .arg(PixelsToTwips(form.get(), centred.x()))
                      .arg(PixelsToTwips(form.get(), centred.y())));
-        QCOMPARE(section("Users"), "1_ip=127.0.0.1 1_name=localhost 1_port=505 TestUsers=True");
-        QCOMPARE(section("Identification"), QString());
+        QCOMPARE(StoreSection("Users").join(' '),
+                 "1_ip=127.0.0.1 1_name=localhost 1_port=505 TestUsers=True");
+        QCOMPARE(StoreSection("Identification"), QStringList());
         // A window moved elsewhere is stored there on close.
         form->move(form->x() + 30, form->y() + 15);
         form->close();
@@ -373,7 +364,8 @@ private slots:
         // The next start finds the stored list and keeps it.
         form = std::make_unique<SendForm>();
         QVERIFY(form->Form_Load());
-        QCOMPARE(section("Users"), QStringLiteral("1_ip=127.0.0.1 1_name=localhost 1_port=505"));
+        QCOMPARE(StoreSection("Users").join(' '),
+                 QStringLiteral("1_ip=127.0.0.1 1_name=localhost 1_port=505"));
         QCOMPARE(UBound(Global::Users), 1);
     }
 
