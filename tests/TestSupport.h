@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+#include <future>
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
 // This Qt looks at a QTRY_ condition again only every 50 ms, so that each wait lasts at least
@@ -21,6 +22,12 @@
     QTRY_TIMEOUT_DEBUG_IMPL(expr, qt_test_timeoutValue, qt_test_step)
 // clang-format on
 #endif
+
+// Whether a client on another thread has its answer.
+template <typename T> bool Ready(const std::future<T>& future)
+{
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
 
 // Fresh temporary config and runtime folders (the runtime one private to the user).
 class PrivateFolders

@@ -26,11 +26,6 @@ std::future<std::optional<std::uint32_t>> sendAsync(const QString& path, std::ui
                       [=] { return SendChannelMessage(path, message, dwData, data, 10000); });
 }
 
-template <typename T> bool ready(const std::future<T>& future)
-{
-    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-}
-
 // Resident memory of this process (0 where /proc is missing).
 qint64 residentBytes()
 {
@@ -149,7 +144,7 @@ void TestChannel::handlersChainLikeWindowProcedures()
 {
     // Without a handler every frame is answered with 0.
     auto plain = sendAsync(path, 5, 0, "x");
-    QTRY_VERIFY(ready(plain));
+    QTRY_VERIFY(Ready(plain));
     QCOMPARE(plain.get(), std::optional<std::uint32_t>(0));
 
     server->setProc(echoProc);
@@ -162,7 +157,7 @@ void TestChannel::handlersChainLikeWindowProcedures()
     });
     QVERIFY(previous);
     auto chained = sendAsync(path, 1, 2, "four");
-    QTRY_VERIFY(ready(chained));
+    QTRY_VERIFY(Ready(chained));
     QCOMPARE(chained.get(), std::optional<std::uint32_t>(1000 + 2 + 4 + 1));
     QCOMPARE(seen, QByteArray("four"));
 }
@@ -234,7 +229,7 @@ void TestChannel::hostileClients()
             // sends all the server would take.
             waiting = true;
             auto other = sendAsync(path, 1, 0, "probe");
-            if (!QTest::qWaitFor([&] { return ready(other) && settled == clients; }, 20000) ||
+            if (!QTest::qWaitFor([&] { return Ready(other) && settled == clients; }, 20000) ||
                 other.get() != std::optional<std::uint32_t>(42))
                 handled << "no other client served";
             waiting = false;
@@ -251,14 +246,14 @@ void TestChannel::hostileClients()
         attackers.push_back(attack(path, bytes, dribble, filler, connected, settled));
     QTRY_COMPARE_WITH_TIMEOUT(connected.load(), clients, 10000);
     auto probe = sendAsync(path, 1, 0, "probe");
-    QTRY_VERIFY_WITH_TIMEOUT(ready(probe), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(Ready(probe), 10000);
     QTEST(probe.get().has_value(), "probeServed");
 
     int atOnce = 0;
     int atDeadline = 0;
     qint64 latest = 0;
     for (auto& attacker : attackers) {
-        QTRY_VERIFY_WITH_TIMEOUT(ready(attacker), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Ready(attacker), 20000);
         const qint64 closedAfter = attacker.get().closedAfterMs;
         latest = std::max(latest, closedAfter);
         if (closedAfter >= 0 && closedAfter < TimeoutMs * 3 / 4)
@@ -278,7 +273,7 @@ void TestChannel::hostileClients()
     QTEST(handled, "handled");
     // Afterwards the channel serves as before.
     probe = sendAsync(path, 1, 0, "probe");
-    QTRY_VERIFY(ready(probe));
+    QTRY_VERIFY(Ready(probe));
     QCOMPARE(probe.get(), std::optional<std::uint32_t>(42));
 }
 

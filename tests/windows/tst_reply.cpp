@@ -29,6 +29,7 @@
 namespace {
 
 using Answer = std::future<std::optional<std::uint32_t>>;
+const auto answered = Ready<std::optional<std::uint32_t>>;
 
 // The message receiver's side: a blocking client on its own thread.
 Answer sendBlock(const QByteArray& block)
@@ -37,11 +38,6 @@ Answer sendBlock(const QByteArray& block)
     return std::async(std::launch::async, [=] {
         return SendChannelMessage(path, ChannelMessage::CopyData, 0, block, 20000);
     });
-}
-
-bool ready(const Answer& answer)
-{
-    return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 QByteArray bob17()
@@ -91,9 +87,7 @@ void TestReply::init()
     recorder = std::make_unique<BoxRecorder>();
     form = std::make_unique<SendForm>();
     QVERIFY(form->Form_Load());
-    form->show();
-    form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    ShowAndActivate(form.get());
     QTRY_VERIFY(Global::MainWindowActive);
     // The raise comes half a second after a request; here sooner, so that rows run quickly.
     QCOMPARE(form->TimerSW->interval(), 500);
@@ -110,7 +104,7 @@ void TestReply::cleanup()
 void TestReply::deliver(const QByteArray& block)
 {
     Answer answer = sendBlock(block);
-    QTRY_VERIFY(ready(answer));
+    QTRY_VERIFY(Ready(answer));
     QVERIFY(answer.get().has_value());
 }
 
@@ -254,8 +248,7 @@ void TestReply::oneReplyBoxAtATime()
         }
         mostOpen = std::max(mostOpen, int(open.size()));
         const std::size_t sent = answers.size();
-        const bool allAnswered =
-            std::all_of(answers.begin(), answers.end(), [](const Answer& a) { return ready(a); });
+        const bool allAnswered = std::all_of(answers.begin(), answers.end(), answered);
         if (!open.isEmpty()) {
             titles << open.first()->windowTitle();
             if (open.first()->text() != "Return to main menu for reply to user " + name(sent))
@@ -266,7 +259,7 @@ void TestReply::oneReplyBoxAtATime()
             }
             // The requests this box took in are answered only once it closes.
             answeredEarly |=
-                std::count_if(answers.begin(), answers.end(), ready) != int(sent) - PerBox;
+                std::count_if(answers.begin(), answers.end(), answered) != int(sent) - PerBox;
             open.first()->button(QMessageBox::Ok)->click();
         } else if (sent < Requests && allAnswered) {
             answers.push_back(sendBlock(ReplyRequestBlock(name(sent + 1), "10.0.0.7", "7")));
