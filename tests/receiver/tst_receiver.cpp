@@ -24,17 +24,14 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <cstdio>
-#include <memory>
-#include <signal.h>
-#include <vector>
-
-#ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <memory>
 #include <sched.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#endif
+#include <vector>
 
 namespace {
 
@@ -77,7 +74,6 @@ public slots:
     }
 };
 
-#ifdef Q_OS_LINUX
 // Two network namespaces joined by a veth pair, 10.213.0.1 in `a` and 10.213.0.2 in `b`,
 // removed again at the end. enter() moves this thread's new sockets into one of them until
 // the hosts go.
@@ -120,7 +116,6 @@ public:
 private:
     const int home = ::open("/proc/self/ns/net", O_RDONLY);
 };
-#endif
 
 } // namespace
 
@@ -274,9 +269,7 @@ void TestReceiver::replyFromSenderToReceiverAndBack_data()
     QTest::addColumn<QString>("to");   // the receiver's
     // clang-format off
     QTest::newRow("one host") << "127.0.0.1" << "127.0.0.1";
-#ifdef Q_OS_LINUX // network namespaces
     QTest::newRow("two hosts") << "10.213.0.1" << "10.213.0.2";
-#endif
     // clang-format on
 }
 
@@ -286,7 +279,6 @@ void TestReceiver::replyFromSenderToReceiverAndBack()
 {
     QFETCH(QString, from);
     QFETCH(QString, to);
-#ifdef Q_OS_LINUX
     std::unique_ptr<TwoHosts> hosts;
     if (from != to) {
         hosts = std::make_unique<TwoHosts>();
@@ -297,7 +289,6 @@ void TestReceiver::replyFromSenderToReceiverAndBack()
         QVERIFY(receiver->startListening());
         QVERIFY(hosts->enter(hosts->a));
     }
-#endif
     SendForm form;
     QVERIFY(form.Form_Load());
     Global::PopupWhenSend = false;
@@ -569,7 +560,6 @@ void TestReceiver::portProblemsAreExplained()
 {
     QFETCH(QString, stored);
     QFETCH(QString, problem);
-#ifdef Q_OS_LINUX
     // Without the right to open ports below 1024, as an ordinary user, until the case ends.
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct caps[2] = {};
@@ -577,7 +567,6 @@ void TestReceiver::portProblemsAreExplained()
     const auto restore = qScopeGuard([=]() mutable { syscall(SYS_capset, &header, caps); });
     caps[0].effective &= ~(1u << CAP_NET_BIND_SERVICE);
     QVERIFY(syscall(SYS_capset, &header, caps) == 0);
-#endif
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::Any, 0));
     stored.replace("%1", QString::number(occupant.serverPort()));
