@@ -74,13 +74,13 @@ private slots:
     void storedNumbersAndBooleansAreRead_data();
     void storedNumbersAndBooleansAreRead();
 
-    void recordsSentAndReceived_data();
-    void recordsSentAndReceived();
+    void recordsAreBuiltAndSplitByteForByte_data();
+    void recordsAreBuiltAndSplitByteForByte();
 
     void emptyStoreGivesDefaultsWrittenWhenStartUpEnds();
     void optionsAndIdentificationAreWrittenAsText();
-    void windowPositions_data();
-    void windowPositions();
+    void windowsOpenWhereStoredOrCentred_data();
+    void windowsOpenWhereStoredOrCentred();
     void awkwardTextsRoundTrip_data();
     void awkwardTextsRoundTrip();
     void storesWrittenElsewhereLoad_data();
@@ -248,7 +248,7 @@ void TestCore::storedNumbersAndBooleansAreRead()
     QCOMPARE(Global::PopupWhenSend, boolean.isNull() || boolean.toBool());
 }
 
-void TestCore::recordsSentAndReceived_data()
+void TestCore::recordsAreBuiltAndSplitByteForByte_data()
 {
     QTest::addColumn<bool>("sent");
     QTest::addColumn<QByteArray>("bytes");
@@ -288,7 +288,7 @@ void TestCore::recordsSentAndReceived_data()
              "Bob|10.0.0.2|505");
     // clang-format on
 }
-void TestCore::recordsSentAndReceived()
+void TestCore::recordsAreBuiltAndSplitByteForByte()
 {
     QFETCH(bool, sent);
     QFETCH(QByteArray, bytes);
@@ -348,7 +348,7 @@ void TestCore::optionsAndIdentificationAreWrittenAsText()
     QCOMPARE(StoreSection("Identification"), (QStringList{"MyPortnb=-7", "MyUsername=Ann Lee"}));
 }
 
-void TestCore::windowPositions_data()
+void TestCore::windowsOpenWhereStoredOrCentred_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QSize>("size");
@@ -373,7 +373,7 @@ void TestCore::windowPositions_data()
     row("wider than the screen", "", {20000, 12000}, {-2320, -240});
     row("unreadable is centred", at("left", "9"), size, {5680, 9});
 }
-void TestCore::windowPositions()
+void TestCore::windowsOpenWhereStoredOrCentred()
 {
     QFETCH(QByteArray, stored);
     QFETCH(QSize, size);

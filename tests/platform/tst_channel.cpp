@@ -104,8 +104,8 @@ private slots:
 
     void framesAreAnsweredInOrder();
     void handlersChainLikeWindowProcedures();
-    void hostileClients_data();
-    void hostileClients();
+    void hostileClientsNeitherStallNorFloodTheChannel_data();
+    void hostileClientsNeitherStallNorFloodTheChannel();
 
 private:
     QTemporaryDir dir;
@@ -162,7 +162,7 @@ void TestChannel::handlersChainLikeWindowProcedures()
     QCOMPARE(seen, QByteArray("four"));
 }
 
-void TestChannel::hostileClients_data()
+void TestChannel::hostileClientsNeitherStallNorFloodTheChannel_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("clients");
@@ -200,7 +200,7 @@ void TestChannel::hostileClients_data()
         << QStringList();
 }
 
-void TestChannel::hostileClients()
+void TestChannel::hostileClientsNeitherStallNorFloodTheChannel()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, clients);

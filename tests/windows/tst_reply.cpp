@@ -65,8 +65,8 @@ private slots:
     void init();
     void cleanup();
 
-    void requestSequences_data();
-    void requestSequences();
+    void replyRequestsAddOrSelectTheirSender_data();
+    void replyRequestsAddOrSelectTheirSender();
     void fullTableTakesNoNewEntry();
     void minimisedWindowIsRestoredAndRaised();
     void oneReplyBoxAtATime();
@@ -108,7 +108,7 @@ void TestReply::deliver(const QByteArray& block)
     QVERIFY(answer.get().has_value());
 }
 
-void TestReply::requestSequences_data()
+void TestReply::replyRequestsAddOrSelectTheirSender_data()
 {
     QTest::addColumn<QStringList>("before"); // name|ip|port after localhost
     QTest::addColumn<QByteArrayList>("blocks");
@@ -142,7 +142,7 @@ void TestReply::requestSequences_data()
     // clang-format on
 }
 
-void TestReply::requestSequences()
+void TestReply::replyRequestsAddOrSelectTheirSender()
 {
     QFETCH(QStringList, before);
     QFETCH(QByteArrayList, blocks);
