@@ -41,10 +41,7 @@ const NoRows noRows;
 const QList<Window>& windows()
 {
     static const QList<Window> all{
-        {"SendForm",
-         [] { return new SendForm; },
-         {},
-         "Text1 Command1 StopSend Combo1 Adduser",
+        {"SendForm", [] { return new SendForm; }, "", "Text1 Command1 StopSend Combo1 Adduser",
          "Combo1=Recipient|Text1=Message"},
         {"OptProg", [] { return new OptProg; }, "Option ",
          "ReturnCmd Portnb ipnumber Popupsend ResetDefault LoadOption SaveOption chkminimizedsend",
@@ -62,14 +59,10 @@ const QList<Window>& windows()
          "youripnumber=IP"},
         {"About", [] { return new About; }, "About ", "ReturnCmd website email",
          "website=Web page|email=Mail address"},
-        {"NetworkPicker",
-         [] { return new NetworkPicker(nullptr); },
-         {},
+        {"NetworkPicker", [] { return new NetworkPicker(nullptr); }, "",
          "hostName cancel computers",
          "computers=Computers of the local network|hostName=Computer name:"},
-        {"ReceiverWindow",
-         [] { return new ReceiverWindow; },
-         {},
+        {"ReceiverWindow", [] { return new ReceiverWindow; }, "",
          "messageList messageText newPort changePort keepDays startAtLogin search",
          "newPort=Reply port:|keepDays=Keep messages|search=Search:|messageList=Messages|"
          "receivedAt=Received:|fromName=From:|fromAddress=Address:|fromPort=Reply port:|"
