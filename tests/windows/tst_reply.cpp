@@ -315,38 +315,13 @@ void TestReply::replyToolSendsRawBlocksAndSaysWhenNoCopyRuns()
 
 void TestReply::addedCorrespondentIsStoredOnExitOnly()
 {
-    // Killed: the store keeps the table saved at start-up.
-    {
-        const PrivateFolders copyFolders;
-        const QProcessEnvironment environment = copyFolders.environment();
-        QProcess copy;
-        copy.setProcessEnvironment(environment);
-        copy.start(QStringLiteral(QUORVANE_BINARY), {});
-        QVERIFY(copy.waitForStarted());
-        QProcess reply;
-        reply.setProcessEnvironment(environment);
-        // The copy may still be starting: try until its channel answers.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                reply.start(QStringLiteral(QUORVANE_REPLY), {"Bob", "10.0.0.2", "505"});
-                return reply.waitForFinished(10000) && reply.exitCode() == 0;
-            }(),
-            15000);
-        copy.kill();
-        QVERIFY(copy.waitForFinished(5000));
-        QFile store(copyFolders.config() + QStringLiteral("/Quorvane/Quorvane.conf"));
-        QVERIFY(store.open(QIODevice::ReadOnly));
-        const QByteArray text = store.readAll();
-        QVERIFY(text.contains("1_name=localhost"));
-        QVERIFY(!text.contains("Bob"));
-    }
-    // File > Exit: stored.
+    // Until then the store keeps the table saved at start-up, should the program be killed.
     deliver(bob17());
+    QCOMPARE(names(), (QStringList{"localhost", "Bob"}));
+    QVERIFY(ReadStoreBytes().contains("1_name=localhost") && !ReadStoreBytes().contains("Bob"));
     form->exitmn->trigger();
-    const QMap<QString, QString> users = ReadStoreSections().value("Users");
-    QCOMPARE(users.value("2_name"), QStringLiteral("Bob"));
-    QCOMPARE(users.value("2_ip"), QStringLiteral("10.0.0.2"));
-    QCOMPARE(users.value("2_port"), QStringLiteral("505"));
+    QCOMPARE(StoreSection("Users"), (QStringList{"1_ip=127.0.0.1", "1_name=localhost", "1_port=505",
+                                                 "2_ip=10.0.0.2", "2_name=Bob", "2_port=505"}));
 }
 
 QTEST_MAIN(TestReply)
