@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -25,14 +24,15 @@
 
 namespace {
 
-// Keeps what each connection delivered, once the sender has closed it.
-class Listener : public QObject
+// Keeps what each connection delivered, once the sender has closed it. A full one accepts
+// nothing, its queue of one taken by `filler`: a connection to it stays pending until it
+// accepts again.
+struct Listener : QTcpServer
 {
-public:
-    Listener()
+    explicit Listener(bool full = false)
     {
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server.nextPendingConnection()) {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
                 ++accepted;
                 connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                     records.append(socket->readAll());
@@ -40,27 +40,23 @@ public:
                 });
             }
         });
-        server.listen(QHostAddress::LocalHost, 0);
+        setListenBacklogSize(full ? 0 : 50);
+        QVERIFY(listen(QHostAddress::LocalHost, 0));
+        if (full) {
+            pauseAccepting();
+            filler.connectToHost(QHostAddress::LocalHost, serverPort());
+            QVERIFY(filler.waitForConnected(5000));
+        }
     }
-    quint16 port() const { return server.serverPort(); }
     int accepted = 0;
     QList<QByteArray> records;
-
-private:
-    QTcpServer server;
+    QTcpSocket filler;
 };
 
-// The identification the tests send with; not the shipped defaults.
-QByteArray record(const QByteArray& text)
-{
-    return QByteArray("Ann|5050|").replace('|', '\0') + text;
-}
-
-const QString SentToPeer = "Message Send!!: Sucessful Message Send to: peer (127.0.0.1)";
-
-std::unique_ptr<QProcess> startCopy(const QProcessEnvironment& environment,
-                                    const QString& program = QUORVANE_BINARY,
-                                    const QStringList& arguments = {})
+// Starts the program, or `program`, with this environment.
+std::unique_ptr<QProcess> start(const QProcessEnvironment& environment,
+                                const QString& program = QUORVANE_BINARY,
+                                const QStringList& arguments = {})
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(environment);
@@ -76,15 +72,6 @@ bool answers(const QString& runtime)
                .value_or(0) == 1;
 }
 
-// The standard output of a tool, waited for.
-QString run(const QString& tool, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(tool, arguments);
-    process.waitForFinished(5000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
 } // namespace
 
 class TestSend : public QObject
@@ -92,196 +79,156 @@ class TestSend : public QObject
     Q_OBJECT
 
     TestFolders folders;
+    quint16 closed = 0; // a port nothing listens at
     std::unique_ptr<Listener> listener;
+    std::unique_ptr<Listener> pending;
     std::unique_ptr<SendForm> form;
     std::unique_ptr<BoxRecorder> recorder;
 
-    void setText(const QString& text)
-    {
-        form->Text1->setPlainText(text);
-        form->Text1->moveCursor(QTextCursor::End);
-    }
-
-    // Makes `server` accept nothing, its queue of one taken by `filler`: a connection to it
-    // stays pending until it accepts again.
-    void fill(QTcpServer& server, QTcpSocket& filler)
-    {
-        server.setListenBacklogSize(0);
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        server.pauseAccepting();
-        filler.connectToHost(QHostAddress::LocalHost, server.serverPort());
-        QVERIFY(filler.waitForConnected(5000));
-    }
-
 private slots:
-    void initTestCase() { InstallScreenSizeSource(); }
+    void initTestCase()
+    {
+        InstallScreenSizeSource();
+        QTcpServer gone;
+        QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+        closed = gone.serverPort();
+    }
     void init()
     {
         WriteStoreFile("[Identification]\nMyUsername=Ann\nMyPortnb=5050\n");
         recorder = std::make_unique<BoxRecorder>();
         listener = std::make_unique<Listener>();
+        pending = std::make_unique<Listener>(true);
         form = std::make_unique<SendForm>();
         QVERIFY(form->Form_Load());
-        Global::PopupWhenSend = true;
-        Global::MinimizedWhenSend = true;
-        Global::Users = DimUsers(2);
-        Global::Users[1] = {"peer", "127.0.0.1", listener->port(), 1};
-        Global::Users[2] = {"other", "127.0.0.2", 9, 2}; // some tests change it
+        Global::PopupWhenSend = false;
+        Global::MinimizedWhenSend = false;
+        Global::Users = {{},
+                         {"peer", "127.0.0.1", listener->serverPort(), 1},
+                         {"pending", "127.0.0.1", pending->serverPort(), 2},
+                         {"refused", "127.0.0.1", closed, 3},
+                         {"refused6", "::1", closed, 4},
+                         {"port65536", "127.0.0.1", 65536, 5},
+                         {"port0", "127.0.0.1", 0, 6},
+                         {"unusable", "10.0.0.256", 5050, 7}};
         form->FillRecipients(0);
         ShowAndActivate(form.get());
         QCOMPARE(form->focusWidget(), form->Text1);
     }
     void cleanup()
     {
-        if (form)
-            form->Form_Unload();
         form.reset();
-        listener.reset();
         recorder.reset();
     }
 
     void sendOutcomeFollowsTriggerAndOptions_data()
     {
-        // In turn: "button", keys, "stop", or the recipient: "peer", or "pending" whose
-        // connection is never accepted.
+        // In turn: "button", keys, "stop", or a recipient by name: "peer", "pending" whose
+        // connection is never accepted, or one that cannot be reached.
         QTest::addColumn<QString>("presses");
-        QTest::addColumn<bool>("popup");
+        QTest::addColumn<QString>("box"); // what the one box says; a success box only if asked
         QTest::addColumn<bool>("minimize");
         QTest::addColumn<int>("sends"); // started
         QTest::addColumn<bool>("minimized");
-        const auto add = [](const char* tag, const char* presses, bool popup, bool minimize,
+        const auto add = [](const char* tag, const char* presses, const QString& box, bool minimize,
                             int sends, bool minimized) {
-            QTest::newRow(tag) << presses << popup << minimize << sends << minimized;
+            QTest::newRow(tag) << presses << box << minimize << sends << minimized;
         };
-        add("button, neither", "button", false, false, 1, false);
-        add("button, pop-up", "button", true, false, 1, false);
-        add("button, minimise", "button", false, true, 1, true);
-        add("button, both", "button", true, true, 1, true);
-        add("Shift+Enter, both", "Shift+Return", true, true, 1, false);
-        add("Shift+keypad Enter", "Shift+Enter", false, true, 1, false);
-        add("Shift+Enter abandons the button's send", "pending button peer Shift+Return", true,
+        const QString sent = "Message Send!!: Sucessful Message Send to: peer (127.0.0.1)";
+        add("button, neither", "button", "", false, 1, false);
+        add("button, pop-up", "button", sent, false, 1, false);
+        add("button, minimise", "button", "", true, 1, true);
+        add("button, both", "button", sent, true, 1, true);
+        add("Shift+Enter, both", "Shift+Return", sent, true, 1, false);
+        add("Shift+keypad Enter", "Shift+Num+Enter", "", true, 1, false);
+        add("Shift+Enter abandons the button's send", "pending button peer Shift+Return", sent,
             true, 2, false);
         add("Stop keeps the Shift+Enter flag for the next send",
-            "pending Shift+Return stop peer button", true, true, 2, false);
-        add("Enter", "Return", true, true, 0, false);
-        add("Ctrl+Shift+Enter", "Ctrl+Shift+Return", true, true, 0, false);
-        add("Alt+Shift+Enter", "Alt+Shift+Return", true, true, 0, false);
+            "pending Shift+Return stop peer button", sent, true, 2, false);
+        add("Enter", "Return", "", true, 0, false);
+        add("Ctrl+Shift+Enter", "Ctrl+Shift+Return", "", true, 0, false);
+        add("Alt+Shift+Enter", "Alt+Shift+Return", "", true, 0, false);
+        // A failed send names the address, the port and the cause, and keeps the text and the
+        // window.
+        const QString refused = "Error: Winsock Error: nothing is listening at %1 port " +
+                                QString::number(closed) + "; is their message receiver running?";
+        const QString range = "Error: Winsock Error: 127.0.0.1 port %1: the port must be 1 to "
+                              "65535; check the correspondent's port.";
+        add("refused", "refused Shift+Return", refused.arg("127.0.0.1"), true, 1, false);
+        add("refused over IPv6", "refused6 Shift+Return", refused.arg("::1"), true, 1, false);
+        add("port out of range", "port65536 Shift+Return", range.arg(65536), true, 1, false);
+        add("port 0", "port0 Shift+Return", range.arg(0), true, 1, false);
+        const QString unusable = "Error: Winsock Error: \"10.0.0.256\" is not an address that can "
+                                 "be used (port 5050); check the correspondent's address.";
+        add("address that cannot be used", "unusable Shift+Return", unusable, true, 1, false);
     }
     void sendOutcomeFollowsTriggerAndOptions()
     {
         QFETCH(QString, presses);
-        QFETCH(bool, popup);
-        QFETCH(int, sends);
-        Global::PopupWhenSend = popup;
+        QFETCH(QString, box);
         QFETCH(bool, minimize);
+        QFETCH(int, sends);
+        Global::PopupWhenSend = !box.isEmpty();
         Global::MinimizedWhenSend = minimize;
-        setText("Hello\nworld");
-        QTcpServer full;
-        QTcpSocket filler;
-        fill(full, filler);
-        Global::Users[2] = {"pending", "127.0.0.1", full.serverPort(), 2};
-        form->FillRecipients(0);
+        form->Text1->setPlainText("Hello\nworld");
+        form->Text1->moveCursor(QTextCursor::End);
         for (const QString& press : presses.split(' ')) {
-            const QKeyCombination key = QKeySequence(press)[0];
+            const int recipient = form->Combo1->findText(press + " (", Qt::MatchStartsWith);
             if (press == "button" || press == "stop")
                 (press == "stop" ? form->StopSend : form->Command1)->click();
-            else if (press == "peer" || press == "pending")
-                form->Combo1->setCurrentIndex(press == "peer" ? 0 : 1);
+            else if (recipient >= 0)
+                form->Combo1->setCurrentIndex(recipient);
             else
-                QTest::keyClick(form->Text1, key.key(), key.keyboardModifiers());
+                QTest::keySequence(form->Text1, QKeySequence(press));
         }
         QCOMPARE(form->history().size(), 1 + sends);
-        if (sends == 0) {
-            QVERIFY(form->Command1->isEnabled());
-            return;
-        }
-        // The line break typed with Shift+Enter is part of the text sent, once; a connection
-        // abandoned by a new send delivers nothing.
-        const QByteArray text = presses.contains("Shift") ? "Hello\r\nworld\r\n" : "Hello\r\nworld";
-        QTRY_COMPARE(listener->records.count(record(text)), 1);
         QTRY_VERIFY(form->Command1->isEnabled());
+        QCOMPARE(recorder->said(), box.isEmpty() ? QStringList() : QStringList{box});
+        if (sends == 0)
+            return;
+        // The line break typed with Shift+Enter is part of the text sent, once; a connection
+        // abandoned by a new send delivers nothing; a failed send keeps the text.
+        const int delivered = box.startsWith("Error") ? 0 : 1;
+        // Sent with the identification of the set-up, not the shipped one.
+        const QByteArray record =
+            QByteArray("Ann|5050|").replace('|', '\0') +
+            (presses.contains("Shift") ? "Hello\r\nworld\r\n" : "Hello\r\nworld");
+        QTRY_COMPARE(listener->records.count(record), delivered);
         QTRY_COMPARE(listener->records.size(), listener->accepted);
-        QCOMPARE(listener->records.count(QByteArray()), listener->accepted - 1);
-        QCOMPARE(recorder->said(), popup ? QStringList{SentToPeer} : QStringList());
-        QCOMPARE(form->Text1->toPlainText(), QString());
+        QCOMPARE(listener->records.count(QByteArray()), listener->accepted - delivered);
+        QCOMPARE(form->Text1->toPlainText(),
+                 delivered ? QString() : QStringLiteral("Hello\nworld\n"));
         QTEST(form->isMinimized(), "minimized");
         QVERIFY(!form->sentByKey());
-    }
-
-    void errorBoxNamesAddressPortAndCause_data()
-    {
-        QTest::addColumn<QString>("ip");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("description"); // %1: the port
-        const auto refused = [](const QString& ip) {
-            return "nothing is listening at " + ip + " port %1; is their message receiver running?";
-        };
-        const QString range = "127.0.0.1 port %1: the port must be 1 to 65535; check the "
-                              "correspondent's port.";
-        QTcpServer gone; // closed by the time the test runs
-        gone.listen(QHostAddress::LocalHost, 0);
-        const int closed = gone.serverPort();
-        QTest::newRow("refused") << "127.0.0.1" << closed << refused("127.0.0.1");
-        QTest::newRow("refused over IPv6") << "::1" << closed << refused("::1");
-        QTest::newRow("port out of range") << "127.0.0.1" << 65536 << range;
-        QTest::newRow("port 0") << "127.0.0.1" << 0 << range;
-        QTest::newRow("address that cannot be used")
-            << "10.0.0.256" << 5050
-            << "\"10.0.0.256\" is not an address that can be used (port %1); check the "
-               "correspondent's address.";
-    }
-    void errorBoxNamesAddressPortAndCause()
-    {
-        QFETCH(QString, ip);
-        QFETCH(int, port);
-        QFETCH(QString, description);
-        Global::Users[2] = {"other", ip, port, 2};
-        form->FillRecipients(1);
-        setText("keep me");
-        QTest::keyClick(form->Text1, Qt::Key_Return, Qt::ShiftModifier);
-        QTRY_COMPARE(recorder->said(),
-                     QStringList{"Error: Winsock Error: " + description.arg(port)});
-        QVERIFY(form->Command1->isEnabled());
-        QVERIFY(!form->sentByKey());
-        QCOMPARE(form->Text1->toPlainText(), QStringLiteral("keep me\n"));
-        QVERIFY(!form->isMinimized());
         QCOMPARE(form->Winsock1->state(), TcpClient::State::Closed);
     }
 
     void successBoxNamesThePressTargetWhileSendWaits()
     {
         recorder.reset(); // a real box: events keep flowing while it is open
-        QString text;
-        bool openWhileShown = false;
-        bool warningWithOk = false;
+        Global::PopupWhenSend = true;
+        QString said;
+        bool sendWaits = false;
         WhenModal<QMessageBox>([&](QMessageBox* shown) {
-            openWhileShown = form->Winsock1->state() == TcpClient::State::Connected &&
-                             !form->Command1->isEnabled();
-            text = shown->windowTitle() + ": " + shown->text();
-            warningWithOk = shown->icon() == QMessageBox::Warning && shown->buttons().size() == 1;
+            sendWaits = form->Winsock1->state() == TcpClient::State::Connected &&
+                        !form->Command1->isEnabled();
+            if (shown->icon() == QMessageBox::Warning && shown->buttons().size() == 1)
+                said = shown->windowTitle() + ": " + shown->text();
             shown->buttons().first()->click();
         });
-        QTcpServer late;
-        QTcpSocket filler;
-        fill(late, filler);
-        Global::Users[1].port = late.serverPort();
-        form->FillRecipients(0);
-        setText("as pressed");
+        form->Combo1->setCurrentIndex(1);
         form->Command1->click();
         // The selection changes before the connection stands: the box names the press's
         // target, and Send waits for the box to close.
-        form->Combo1->setCurrentIndex(1);
-        late.resumeAccepting();
-        QTRY_COMPARE_WITH_TIMEOUT(text, SentToPeer, 10000);
-        QCOMPARE(form->history().last(), QStringLiteral("as pressed"));
-        QVERIFY(warningWithOk);
-        QVERIFY(openWhileShown);
+        form->Combo1->setCurrentIndex(0);
+        pending->resumeAccepting();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            said, "Message Send!!: Sucessful Message Send to: pending (127.0.0.1)", 10000);
+        QVERIFY(sendWaits);
     }
 
     void historyKeepsTheLastTen()
     {
-        Global::PopupWhenSend = false;
-        Global::MinimizedWhenSend = false;
         // Shift+Up or Shift+Down, `times` over; what the box then shows.
         const auto shift = [this](Qt::Key key, int times = 1) {
             for (int i = 0; i < times; ++i)
@@ -290,25 +237,22 @@ private slots:
         };
         // With no history both keys empty the box.
         for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Down}) {
-            setText("draft");
+            form->Text1->setPlainText("draft");
             QCOMPARE(shift(key), QString());
         }
-        QStringList expected{QString()};
         for (int i = 1; i <= 11; ++i) {
-            expected << QStringLiteral("m%1").arg(i);
-            setText(expected.last());
+            form->Text1->setPlainText(QStringLiteral("m%1").arg(i));
             form->Command1->click();
             QTRY_VERIFY(form->Command1->isEnabled());
         }
-        expected.removeAt(1);
-        QCOMPARE(form->history(), expected);
+        QCOMPARE(form->history().join(' '), " m2 m3 m4 m5 m6 m7 m8 m9 m10 m11");
         // Right after a send the cursor is on the text just sent, so Shift+Up shows the one
         // before it; neither key goes past either end.
         QCOMPARE(shift(Qt::Key_Up), QStringLiteral("m10"));
         QCOMPARE(shift(Qt::Key_Down, 2), QStringLiteral("m11"));
         QCOMPARE(shift(Qt::Key_Up, 9), QStringLiteral("m2"));
         QCOMPARE(shift(Qt::Key_Up, 2), QString());
-        QCOMPARE(form->historyPos(), 0);
+        QCOMPARE(shift(Qt::Key_Down), QStringLiteral("m2"));
     }
 
     void menuItemsOpenTheirWindowsOverAnInactiveMainWindow_data()
@@ -321,19 +265,15 @@ private slots:
     }
     void menuItemsOpenTheirWindowsOverAnInactiveMainWindow()
     {
-        QString opened;
-        const QWidget* owner = nullptr;
-        bool inactive = false;
+        QString opened; // over the main window, which no longer counts as active
         WhenModal<QDialog>([&](QDialog* dialog) {
-            inactive = QTest::qWaitFor([] { return !Global::MainWindowActive; });
-            opened = dialog->metaObject()->className();
-            owner = dialog->parentWidget();
+            if (dialog->parentWidget() == form.get() &&
+                QTest::qWaitFor([] { return !Global::MainWindowActive; }))
+                opened = dialog->metaObject()->className();
             dialog->close();
         });
         form->findChild<QAction*>(QTest::currentDataTag())->trigger();
         QTEST(opened, "window");
-        QCOMPARE(owner, form.get());
-        QVERIFY(inactive);
     }
 
     void firstAndSecondStartOnAnEmptyStore()
@@ -345,7 +285,6 @@ private slots:
         // Centred from the size the window had when it was placed.
         const QPoint centred = CentredPosition(form.get());
         form->show();
-        QCOMPARE(form->windowTitle(), QStringLiteral("Send Message"));
         QCOMPARE(form->Combo1->count(), 1);
         QCOMPARE(form->Combo1->currentText(), QStringLiteral("localhost (127.0.0.1: 505)"));
         QCOMPARE(StoreSection("Settings").join(' '),
@@ -366,7 +305,6 @@ private slots:
         QVERIFY(form->Form_Load());
         QCOMPARE(StoreSection("Users").join(' '),
                  QStringLiteral("1_ip=127.0.0.1 1_name=localhost 1_port=505"));
-        QCOMPARE(UBound(Global::Users), 1);
     }
 
     void secondCopyFindsTheFirstByItsExactCaptionRaisesItAndEnds()
@@ -379,15 +317,13 @@ private slots:
         form->showMinimized();
         QTRY_VERIFY(form->isMinimized());
         // Not what a copy writes at start, so that a second copy writing the store shows.
-        WriteStoreFile("[Settings]\nDefaultPort=5051\n[Identification]\nMyUsername=Ann\n");
-        const QByteArray storeBefore = ReadStoreBytes();
-        std::unique_ptr<QProcess> second = startCopy(QProcessEnvironment::systemEnvironment());
+        const QByteArray store = "[Settings]\nDefaultPort=5051\n[Identification]\nMyUsername=Ann\n";
+        WriteStoreFile(store);
+        const auto second = start(QProcessEnvironment::systemEnvironment());
         // The first copy answers from this process's event loop, so wait with it running.
-        QSignalSpy finished(second.get(), &QProcess::finished);
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(ReadStoreBytes(), storeBefore);
+        QVERIFY(QSignalSpy(second.get(), &QProcess::finished).wait(10000));
+        QVERIFY(second->exitStatus() == QProcess::NormalExit && second->exitCode() == 0);
+        QCOMPARE(ReadStoreBytes(), store);
         QTRY_VERIFY(!form->isMinimized());
         QTRY_COMPARE(QApplication::activeWindow(), form.get());
     }
@@ -403,19 +339,25 @@ private slots:
         const PrivateFolders copyFolders;
         QProcessEnvironment environment = copyFolders.environment();
         environment.insert("QT_QPA_PLATFORM", "xcb");
-        const std::unique_ptr<QProcess> first = startCopy(environment);
-        const auto search = [&first] {
+        const auto first = start(environment);
+        // The standard output of a tool, waited for.
+        const auto run = [](const QString& tool, const QStringList& arguments) {
+            const auto process = start(QProcessEnvironment::systemEnvironment(), tool, arguments);
+            process->waitForFinished(5000);
+            return QString::fromLocal8Bit(process->readAllStandardOutput()).trimmed();
+        };
+        const auto search = [&first, &run] {
             return run("xdotool", {"search", "--onlyvisible", "--pid",
                                    QString::number(first->processId()), "--name", "^Send Message$"})
                 .section('\n', 0, 0);
         };
         QTRY_VERIFY_WITH_TIMEOUT(!search().isEmpty(), 15000);
         const QString window = search();
-        const auto state = [&window] { return run("xprop", {"-id", window, "WM_STATE"}); };
+        const auto state = [&window, &run] { return run("xprop", {"-id", window, "WM_STATE"}); };
         run("xdotool", {"windowminimize", window});
         if (!QTest::qWaitFor([&] { return state().contains("Iconic"); }, 3000))
             QSKIP("no window manager iconifies windows on this display");
-        const std::unique_ptr<QProcess> second = startCopy(environment);
+        const auto second = start(environment);
         QVERIFY(second->waitForFinished(10000));
         QCOMPARE(second->exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(state().contains("window state: Normal"), 5000);
@@ -425,70 +367,64 @@ private slots:
     {
         for (int round = 0; round < 3; ++round) {
             const PrivateFolders copyFolders;
-            const std::unique_ptr<QProcess> copies[] = {startCopy(copyFolders.environment()),
-                                                        startCopy(copyFolders.environment())};
-            QSignalSpy aDone(copies[0].get(), &QProcess::finished);
-            QSignalSpy bDone(copies[1].get(), &QProcess::finished);
-            QTRY_VERIFY_WITH_TIMEOUT(aDone.count() + bDone.count() >= 1, 15000);
-            QProcess* ended = copies[aDone.count() ? 0 : 1].get();
-            QCOMPARE(ended->exitCode(), 0);
+            const std::unique_ptr<QProcess> copies[] = {start(copyFolders.environment()),
+                                                        start(copyFolders.environment())};
+            const auto ended = [&](int i) { return copies[i]->state() == QProcess::NotRunning; };
+            QTRY_VERIFY_WITH_TIMEOUT(ended(0) || ended(1), 15000);
+            QCOMPARE(copies[ended(0) ? 0 : 1]->exitCode(), 0);
             // The survivor runs and answers on the channel as the one copy.
             QTRY_VERIFY_WITH_TIMEOUT(answers(copyFolders.runtime()), 15000);
-            QCOMPARE(aDone.count() + bDone.count(), 1);
+            QVERIFY(ended(0) != ended(1));
         }
     }
 
     void unsafeRuntimeFoldersAreRefused_data()
     {
-        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("said");      // by quorvane; empty when it runs
         QTest::addColumn<QString>("replySaid"); // by quorvane-reply, which ends with 1
-        const auto add = [](const char* tag, const char* kind, const QString& said,
-                            const char* replySaid) {
-            QTest::newRow(tag) << kind << said << replySaid;
+        const auto add = [](const char* tag, const char* said, const char* replySaid) {
+            QTest::newRow(tag) << said << replySaid;
         };
-        add("wrong mode", "mode", "has mode 0755", "has mode 0755");
-        add("symbolic link", "link", "is a symbolic link", "is a symbolic link");
-        add("foreign owner", "owner", "belongs to another user", "belongs to another user");
-        add("lock in the way", "lock", "names no running copy", "no running Quorvane answered");
-        add("XDG_RUNTIME_DIR unset", "unset", QString(), "/cache/quorvane-runtime/");
+        add("wrong mode", "has mode 0755", "has mode 0755");
+        add("symbolic link", "is a symbolic link", "is a symbolic link");
+        add("foreign owner", "belongs to another user", "belongs to another user");
+        add("lock in the way", "names no running copy", "no running Quorvane answered");
+        add("XDG_RUNTIME_DIR unset", "", "/cache/quorvane-runtime/");
     }
     void unsafeRuntimeFoldersAreRefused()
     {
-        QFETCH(QString, kind);
+        const QByteArray kind = QTest::currentDataTag();
         QFETCH(QString, said);
-        if (kind == "owner" && ::geteuid() != 0)
+        QFETCH(QString, replySaid);
+        if (kind == "foreign owner" && ::geteuid() != 0)
             QSKIP("only root can give a folder to another user");
         const PrivateFolders copyFolders;
         QProcessEnvironment environment = copyFolders.environment();
-        const QString folder = copyFolders.runtime() + QStringLiteral("/Quorvane");
-        if (kind == "unset") {
+        const QByteArray path = QFile::encodeName(copyFolders.runtime() + "/Quorvane");
+        if (kind == "XDG_RUNTIME_DIR unset") {
             // Qt then offers no runtime folder, as when another user made runtime-<user> first.
             environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
             environment.insert(QStringLiteral("TMPDIR"), copyFolders.runtime());
             environment.insert(QStringLiteral("XDG_CACHE_HOME"), copyFolders.config() + "/cache");
             QFile blocker(copyFolders.runtime() + "/runtime-" + ::getpwuid(::geteuid())->pw_name);
             QVERIFY(blocker.open(QIODevice::WriteOnly));
-        } else if (kind == "link") {
-            QVERIFY(QFile::link(copyFolders.config(), folder));
+        } else if (kind == "symbolic link") {
+            QVERIFY(QFile::link(copyFolders.config(), QFile::decodeName(path)));
         } else {
-            const QByteArray path = QFile::encodeName(folder);
-            QCOMPARE(::mkdir(path.constData(), kind == "mode" ? 0755 : 0700), 0);
-            if (kind == "owner")
+            QCOMPARE(::mkdir(path.constData(), kind == "wrong mode" ? 0755 : 0700), 0);
+            if (kind == "foreign owner")
                 QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
-            if (kind == "lock")
-                QVERIFY(QDir().mkdir(folder + QStringLiteral("/quorvane.lock")));
+            if (kind == "lock in the way")
+                QCOMPARE(::mkdir((path + "/quorvane.lock").constData(), 0700), 0);
         }
 
-        const std::unique_ptr<QProcess> reply =
-            startCopy(environment, QUORVANE_REPLY, {"Bob", "10.0.0.2", "505"});
+        const auto reply = start(environment, QUORVANE_REPLY, {"Bob", "10.0.0.2", "505"});
         QVERIFY(reply->waitForFinished(10000));
-        QCOMPARE(reply->exitCode(), 1);
         const QByteArray replyError = reply->readAllStandardError();
-        QFETCH(QString, replySaid);
-        QVERIFY2(replyError.contains(replySaid.toLocal8Bit()), replyError.constData());
+        QVERIFY2(reply->exitCode() == 1 && replyError.contains(replySaid.toLocal8Bit()),
+                 replyError.constData());
 
-        const std::unique_ptr<QProcess> copy = startCopy(environment);
+        const auto copy = start(environment);
         if (said.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT(answers(copyFolders.config() + "/cache/quorvane-runtime"),
                                      15000);
