@@ -80,7 +80,6 @@ QStringList StoreSection(const QString& name);
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <functional>
