@@ -1,14 +1,18 @@
 #include "app/SettingsStore.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -21,6 +25,25 @@
 #endif
 
 namespace {
+
+// How long a save waits for another writer's lock. The receiver holds it for the few
+// milliseconds of its own save; longer means it is stuck, or someone else holds it. Saves
+// nobody waits for stay short so that the window never freezes; the user waits at exit.
+constexpr int AutomaticLockWaitMs = 250;
+constexpr int RetryLockWaitMs = 100;
+constexpr int ExplicitLockWaitMs = 1500;
+
+// Pauses between quiet retries: they double from the first, up to a cap that is short while
+// the lock is merely held, as that usually ends soon, and long for causes a user must mend.
+constexpr int FirstRetryPauseMs = 100;
+constexpr int LockedRetryPauseCapMs = 1000;
+constexpr int OtherRetryPauseCapMs = 30000;
+
+enum class Attempt {
+    Automatic, // a store object's or a session's end
+    Retry,     // the timer, after a failed save
+    Explicit,  // Commit, with the user waiting for the outcome
+};
 
 // What tells a change of the file by someone else: a rename over it changes the inode, an
 // edit in place the size or the time.
@@ -77,7 +100,21 @@ struct Store
     QString readError;
     int sessions = 0;
     int externalChanges = 0;
+    // Set by a discard: memory may hold values that must not reach the file, so the next
+    // access takes the file's instead.
+    bool mustReread = false;
+
+    // After a failed save, until the changes are written: why they wait.
+    QString pendingProblem;
+    // The cause of the failure told last; empty once a save succeeds.
+    QString toldReason;
+    // Whether this program changed anything since the last failed save.
+    bool changedSinceFailure = false;
+    int retryPauseMs = FirstRetryPauseMs;
+    QPointer<QTimer> retryTimer;
+
     StoreFailureHandler failureHandler;
+    std::function<void()> savedHandler;
 };
 
 Store& store()
@@ -109,11 +146,16 @@ QString readFailure(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
-QString saveFailure(const QString& path, const QString& reason)
+QString saveProblem(const QString& path, const QString& reason)
 {
-    return QStringLiteral("The settings could not be saved to %1: %2.\n"
-                          "The changes are kept and saved again at the next save.")
+    return QStringLiteral("The settings could not be saved to %1: %2.")
         .arg(QDir::toNativeSeparators(path), reason);
+}
+
+QString keptForRetry(const QString& problem)
+{
+    return problem +
+           QStringLiteral("\nThe changes are kept and saved as soon as that works again.");
 }
 
 // A missing file reads as empty.
@@ -196,7 +238,7 @@ bool writeDurably(const QString& path, const QByteArray& bytes, QString& reason)
 // The lock file stays; the lock goes with its holder, even one that crashed.
 struct SaveLock
 {
-    explicit SaveLock(const QString& path)
+    SaveLock(const QString& path, int waitMs)
     {
 #ifdef Q_OS_UNIX
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -204,19 +246,28 @@ struct SaveLock
             reason = qt_error_string(errno);
             return;
         }
-        QDeadlineTimer deadline(5000);
+        QDeadlineTimer deadline(waitMs);
         while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK || deadline.hasExpired()) {
-                reason = errno == EWOULDBLOCK ? QStringLiteral("another program keeps it locked")
-                                              : qt_error_string(errno);
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK) {
+                reason = qt_error_string(errno);
                 return;
             }
-            QThread::msleep(10);
+            if (deadline.hasExpired()) {
+                held = true;
+                reason = QStringLiteral("another program keeps it locked");
+                return;
+            }
+            QThread::msleep(5);
         }
 #else
         lock = std::make_unique<QLockFile>(path);
-        if (!lock->tryLock(5000))
-            reason = QStringLiteral("another program keeps it locked");
+        if (!lock->tryLock(waitMs)) {
+            held = lock->error() == QLockFile::LockFailedError;
+            reason = held ? QStringLiteral("another program keeps it locked")
+                          : QStringLiteral("the lock file cannot be made");
+        }
 #endif
     }
     ~SaveLock()
@@ -229,7 +280,8 @@ struct SaveLock
     SaveLock(const SaveLock&) = delete;
     SaveLock& operator=(const SaveLock&) = delete;
 
-    QString reason; // empty once the lock is held
+    QString reason;    // empty once the lock is held
+    bool held = false; // by someone else, past the wait
 #ifdef Q_OS_UNIX
     int fd = -1;
 #else
@@ -273,7 +325,18 @@ bool reread(Store& s, QString& reason)
     s.bytes = std::move(bytes);
     s.stamp = stamp;
     s.readError.clear();
+    s.mustReread = false;
     return true;
+}
+
+void forgetFailures(Store& s)
+{
+    s.pendingProblem.clear();
+    s.toldReason.clear();
+    s.changedSinceFailure = false;
+    s.retryPauseMs = FirstRetryPauseMs;
+    if (s.retryTimer)
+        s.retryTimer->stop();
 }
 
 // Makes memory reflect the file: the first time, when the file is another one, and when
@@ -283,7 +346,7 @@ void refresh(const QString& application)
     Store& s = store();
     const QString path = storePath(application);
     if (s.loaded && path == s.path) {
-        if (s.readError.isEmpty() && stampOf(path) == s.stamp)
+        if (s.readError.isEmpty() && !s.mustReread && stampOf(path) == s.stamp)
             return;
         QString reason;
         if (reread(s, reason))
@@ -296,41 +359,160 @@ void refresh(const QString& application)
     s.stamp = FileStamp();
     s.bytes.clear();
     s.edits.clear();
+    forgetFailures(s);
     QString reason;
     if (!reread(s, reason))
         report(readFailure(path, reason));
 }
 
-std::optional<QString> save()
+struct Failure
 {
-    Store& s = store();
-    if (!s.loaded || s.edits.isEmpty())
-        return std::nullopt;
     QString reason;
-    QDir().mkpath(QFileInfo(s.path).path());
-    const SaveLock lock(s.path + QStringLiteral(".lock"));
-    if (!lock.reason.isEmpty())
-        return saveFailure(s.path, lock.reason);
-    if (!s.readError.isEmpty() || stampOf(s.path) != s.stamp) {
-        if (!reread(s, reason))
-            return saveFailure(s.path, reason);
-        ++s.externalChanges;
+    bool locked = false; // another writer held the lock past the wait
+};
+
+// Writes memory to the file, under the lock, when the bytes would change.
+std::optional<Failure> write(Store& s, int lockWaitMs)
+{
+    QByteArray bytes;
+    bool built = false;
+    // Compared before the lock, so that a store with nothing to write needs neither the
+    // lock nor a folder it may write in.
+    if (s.readError.isEmpty() && !s.mustReread && stampOf(s.path) == s.stamp) {
+        bytes = WriteIni(s.document, s.bytes.size());
+        built = true;
+        if (bytes == s.bytes)
+            return std::nullopt;
     }
-    QByteArray bytes = WriteIni(s.document, s.bytes.size());
+    QDir().mkpath(QFileInfo(s.path).path());
+    const SaveLock lock(s.path + QStringLiteral(".lock"), lockWaitMs);
+    if (!lock.reason.isEmpty())
+        return Failure{lock.reason, lock.held};
+    if (!s.readError.isEmpty() || s.mustReread || stampOf(s.path) != s.stamp) {
+        QString reason;
+        if (!reread(s, reason))
+            return Failure{reason};
+        ++s.externalChanges;
+        built = false;
+    }
+    if (!built)
+        bytes = WriteIni(s.document, s.bytes.size());
     if (bytes != s.bytes) {
+        QString reason;
         if (!writeDurably(s.path, bytes, reason))
-            return saveFailure(s.path, reason);
+            return Failure{reason};
         s.bytes = std::move(bytes);
         s.stamp = stampOf(s.path);
     }
-    s.edits.clear();
     return std::nullopt;
+}
+
+void retry();
+void saveAtQuit();
+
+// Another try after a pause, on the thread of the store. Without an event loop to run a
+// timer (a tool without an application), the next change or Commit is the next try.
+void scheduleRetry(Store& s, bool locked)
+{
+    const int cap = locked ? LockedRetryPauseCapMs : OtherRetryPauseCapMs;
+    const int pause = std::min(s.retryPauseMs, cap);
+    s.retryPauseMs = std::min(pause * 2, cap);
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return;
+    if (!s.retryTimer) {
+        s.retryTimer = new QTimer(application);
+        s.retryTimer->setSingleShot(true);
+        QObject::connect(s.retryTimer, &QTimer::timeout, retry);
+        // The last chance for changes still waiting.
+        QObject::connect(application, &QCoreApplication::aboutToQuit, [] {
+            Store& s = store();
+            if (!s.pendingProblem.isEmpty() && s.sessions == 0)
+                saveAtQuit();
+        });
+    }
+    s.retryTimer->start(pause);
+}
+
+void succeeded(Store& s)
+{
+    s.edits.clear();
+    const bool waited = !s.pendingProblem.isEmpty();
+    forgetFailures(s);
+    if (waited && s.savedHandler)
+        s.savedHandler();
+}
+
+// Saves what this program changed. On failure the changes wait for another try, and the
+// problem is returned, to be told or not by the caller.
+std::optional<Failure> save(Attempt attempt)
+{
+    Store& s = store();
+    if (!s.loaded)
+        return std::nullopt;
+    if (s.edits.isEmpty()) {
+        succeeded(s);
+        return std::nullopt;
+    }
+    // Merely reading settings after a failure must not wait on the lock again, nor tell
+    // anything: the timer retries.
+    if (attempt == Attempt::Automatic && !s.pendingProblem.isEmpty() && !s.changedSinceFailure)
+        return std::nullopt;
+    const int wait = attempt == Attempt::Explicit ? ExplicitLockWaitMs
+                     : attempt == Attempt::Retry  ? RetryLockWaitMs
+                                                  : AutomaticLockWaitMs;
+    std::optional<Failure> failure = write(s, wait);
+    if (!failure) {
+        succeeded(s);
+        return std::nullopt;
+    }
+    s.pendingProblem = saveProblem(s.path, failure->reason);
+    s.changedSinceFailure = false;
+    scheduleRetry(s, failure->locked);
+    return failure;
+}
+
+// Tells a failure unless its cause is the one told last.
+void tell(const Failure& failure)
+{
+    Store& s = store();
+    if (failure.reason == s.toldReason)
+        return;
+    s.toldReason = failure.reason;
+    report(keptForRetry(saveProblem(s.path, failure.reason)));
 }
 
 void saveOrReport()
 {
-    if (const std::optional<QString> failure = save())
-        report(*failure);
+    if (const std::optional<Failure> failure = save(Attempt::Automatic))
+        tell(*failure);
+}
+
+void retry()
+{
+    Store& s = store();
+    if (s.pendingProblem.isEmpty())
+        return;
+    // A session groups its saves into the one at its end: try again after it.
+    if (s.sessions > 0) {
+        s.retryTimer->start();
+        return;
+    }
+    if (const std::optional<Failure> failure = save(Attempt::Retry))
+        tell(*failure);
+}
+
+void saveAtQuit()
+{
+    const std::optional<Failure> failure = save(Attempt::Explicit);
+    if (!failure)
+        return;
+    // No try is left: say what is lost, whatever was told before.
+    Store& s = store();
+    report(saveProblem(s.path, failure->reason) +
+           QStringLiteral("\nThe changes that waited to be saved are lost."));
+    s.edits.clear();
+    forgetFailures(s);
 }
 
 } // namespace
@@ -362,6 +544,7 @@ void SettingsStore::SaveSetting(const QString& section, const QString& key, cons
     if (target.value(key) == value)
         return;
     target.set(key, value);
+    s.changedSinceFailure = true;
     OwnEdits& edits = s.edits[section];
     if (!edits.replaced)
         edits.keys.insert(key);
@@ -377,6 +560,7 @@ void SettingsStore::DeleteSetting(const QString& section, const QString& key)
         // Emptied rather than removed: refilled right after, as a save of the users is, it
         // keeps its place in the file and its room.
         s.document.section(section).clear();
+        s.changedSinceFailure = true;
         OwnEdits& edits = s.edits[section];
         edits.replaced = true;
         edits.keys.clear();
@@ -385,6 +569,7 @@ void SettingsStore::DeleteSetting(const QString& section, const QString& key)
     if (!found->value(key))
         return;
     s.document.section(section).remove(key);
+    s.changedSinceFailure = true;
     OwnEdits& edits = s.edits[section];
     if (!edits.replaced)
         edits.keys.insert(key);
@@ -429,12 +614,37 @@ StoreSession::~StoreSession()
 
 std::optional<QString> StoreSession::Commit()
 {
-    return save();
+    const std::optional<Failure> failure = save(Attempt::Explicit);
+    if (!failure)
+        return std::nullopt;
+    Store& s = store();
+    // The caller shows it: the same cause needs no other box.
+    s.toldReason = failure->reason;
+    return saveProblem(s.path, failure->reason);
+}
+
+void StoreSession::Discard()
+{
+    Store& s = store();
+    if (!s.edits.isEmpty())
+        s.mustReread = true;
+    s.edits.clear();
+    forgetFailures(s);
 }
 
 void SetStoreFailureHandler(StoreFailureHandler handler)
 {
     store().failureHandler = std::move(handler);
+}
+
+QString PendingSaveProblem()
+{
+    return store().pendingProblem;
+}
+
+void SetStoreSavedHandler(std::function<void()> handler)
+{
+    store().savedHandler = std::move(handler);
 }
 
 void ForgetStore()
@@ -443,4 +653,6 @@ void ForgetStore()
     s.loaded = false;
     s.edits.clear();
     s.document = IniDocument();
+    s.mustReread = false;
+    forgetFailures(s);
 }

@@ -10,8 +10,11 @@
 // set or deleted, the sections it replaced) are laid on top, so theirs survive.
 //
 // A store object saves its changes when it is destroyed; inside a StoreSession the changes
-// of all store objects are saved once, when the session ends. A save that fails keeps the
-// changes in memory, and the next save tries again.
+// of all store objects are saved once, when the session ends. Such a save waits for another
+// writer's lock only briefly, so that the window never freezes. A save that fails keeps the
+// changes in memory and tries again quietly: at the next change, on a timer with growing
+// pauses, and when the application quits. Each cause of failure is told once, not at each
+// try.
 
 #include "app/IniFormat.h"
 
@@ -57,17 +60,30 @@ public:
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
 
-    // Saves what is pending now. On failure returns the message, which is then the caller's
-    // to show; the changes stay pending.
+    // Saves what is pending now, waiting a little longer for another writer's lock. On
+    // failure returns the message naming the file and the reason, which is then the caller's
+    // to show together with what happens next; the changes stay pending and are retried as
+    // after any failed save.
     std::optional<QString> Commit();
+    // Forgets the unsaved changes of this program: neither the end of the session nor a
+    // retry writes them, nor does a later save. Memory may keep their values for the rest of
+    // the run.
+    void Discard();
 };
 
 // Told, with a message naming the file and the reason, of a store that cannot be read and
-// of every failed save that no caller takes over. Without a handler the message goes to
-// the standard error.
+// of a failed save that no caller takes over, once for each cause: a failure for the reason
+// told last is not told again until a save has succeeded. Without a handler the message goes
+// to the standard error.
 using StoreFailureHandler = std::function<void(const QString& message)>;
 void SetStoreFailureHandler(StoreFailureHandler handler);
 
-// Drops what is in memory, unsaved changes included: the next access reads the file again,
-// as a new run of the program would.
+// Why changes wait to be saved after a failed save; empty when nothing waits.
+QString PendingSaveProblem();
+// Told (on the thread of the store, from the event loop or a save) each time changes that
+// had waited after a failed save are written at last.
+void SetStoreSavedHandler(std::function<void()> handler);
+
+// Drops what is in memory, unsaved changes and failed saves included: the next access reads
+// the file again, as a new run of the program would.
 void ForgetStore();

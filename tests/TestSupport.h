@@ -114,7 +114,8 @@ struct Box
     QString text;
 };
 
-// Answers every message box at once and keeps what it said, while it lives.
+// Answers every message box at once and keeps what it said, while it lives. A question takes
+// the answers queued with SetNextAnswer, else No.
 class BoxRecorder
 {
 public:

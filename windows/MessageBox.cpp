@@ -4,12 +4,19 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QQueue>
 
 namespace {
 MessageBoxAnswerer& answerer()
 {
     static MessageBoxAnswerer instance;
     return instance;
+}
+
+QQueue<bool>& nextAnswers()
+{
+    static QQueue<bool> answers;
+    return answers;
 }
 } // namespace
 
@@ -26,6 +33,12 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& title)
 void SetMessageBoxAnswerer(MessageBoxAnswerer newAnswerer)
 {
     answerer() = std::move(newAnswerer);
+    nextAnswers().clear();
+}
+
+void SetNextAnswer(bool yes)
+{
+    nextAnswers().enqueue(yes);
 }
 
 bool AskMessage(QWidget* parent, const QString& text, const QString& title, const QString& yes,
@@ -33,7 +46,7 @@ bool AskMessage(QWidget* parent, const QString& text, const QString& title, cons
 {
     if (answerer()) {
         answerer()(title, text);
-        return false; // an answerer takes every question as No
+        return !nextAnswers().isEmpty() && nextAnswers().dequeue();
     }
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);

@@ -15,6 +15,9 @@ bool AskMessage(QWidget* parent, const QString& text, const QString& title, cons
 void ShowStoreFailuresInBoxes();
 
 // Receives (title, text) instead of a real box being shown; an empty function restores
-// real boxes.
+// real boxes and drops the answers not taken.
 using MessageBoxAnswerer = std::function<void(const QString& title, const QString& text)>;
 void SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
+// Queues the choice of the next question an answerer receives: true for `yes`. A question
+// with none queued is answered No.
+void SetNextAnswer(bool yes);

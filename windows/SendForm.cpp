@@ -209,9 +209,15 @@ void SendForm::Form_Unload()
     StoreWindowPosition(this, WindowPrefix::SendForm);
     // Leaving would lose the correspondents of this run: never do that unasked.
     while (const std::optional<QString> failure = session.Commit()) {
-        if (!AskMessage(this, *failure, ErrorTitle, QStringLiteral("Try again"),
-                        QStringLiteral("Exit without saving")))
+        if (!AskMessage(this,
+                        *failure + QStringLiteral("\n\"Exit without saving\" loses the changes "
+                                                  "made since the last save."),
+                        ErrorTitle, QStringLiteral("Try again"),
+                        QStringLiteral("Exit without saving"))) {
+            // The user gave them up: nothing may write them later, nor say it will.
+            session.Discard();
             break;
+        }
     }
     UnhookWindow();
     hooked = false;

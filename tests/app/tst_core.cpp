@@ -14,12 +14,18 @@
 #include "messaging/ReceiveString.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
+#include <sys/file.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 
 namespace {
 
@@ -60,6 +66,23 @@ void compareUsers(const QStringList& expected)
 
 const QString Localhost = QStringLiteral("localhost|127.0.0.1|505");
 
+// Root writes anywhere: until the guard ends, this process writes only where the permissions
+// let an ordinary user.
+auto withoutWriteOverride()
+{
+#ifdef Q_OS_LINUX
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    syscall(SYS_capget, &header, caps);
+    __user_cap_data_struct dropped[2] = {caps[0], caps[1]};
+    dropped[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    syscall(SYS_capset, &header, dropped);
+    return qScopeGuard([=]() mutable { syscall(SYS_capset, &header, caps); });
+#else
+    return qScopeGuard([] {});
+#endif
+}
+
 } // namespace
 
 class TestCore : public QObject
@@ -88,11 +111,13 @@ private slots:
     void failedSavesAreToldAndKept_data();
     void failedSavesAreToldAndKept();
     void anotherWritersChangesSurvive();
+    void unchangedStoreIsNotWritten_data();
     void unchangedStoreIsNotWritten();
 
 private:
     TestFolders folders;
     QStringList failures;
+    int savedAtLast = 0;
 };
 
 void TestCore::init()
@@ -100,7 +125,9 @@ void TestCore::init()
     // 15 twips a pixel on a 1024 x 768 screen.
     SetScreenSizeSource([] { return QSizeF(15360, 11520); });
     SetStoreFailureHandler([this](const QString& message) { failures.append(message); });
+    SetStoreSavedHandler([this] { ++savedAtLast; });
     failures.clear();
+    savedAtLast = 0;
     ForgetStore();
     RemoveStoreFile();
     Global::BuildDefaultUsers();
@@ -476,6 +503,7 @@ void TestCore::failedSavesAreToldAndKept_data()
     QTest::newRow("read-only store") << "Permission denied";
     QTest::newRow("store path is a folder") << "Is a directory";
     QTest::newRow("full disk") << "No space left on device";
+    QTest::newRow("lock held by another program") << "another program keeps it locked";
 }
 void TestCore::failedSavesAreToldAndKept()
 {
@@ -485,12 +513,13 @@ void TestCore::failedSavesAreToldAndKept()
     const QByteArray before = "[Identification]\nMyUsername=Old\n";
     WriteStoreFile(before);
     QFile filler(folder + "/filler");
+    QFile lock(path + ".lock");
     if (fault == "read-only store") {
         QFile::setPermissions(path, QFile::ReadOwner);
     } else if (fault == "store path is a folder") {
         RemoveStoreFile();
         QDir().mkpath(path);
-    } else {
+    } else if (fault == "full disk") {
         if (geteuid() != 0)
             QSKIP("filling a small file system needs root to mount it");
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}) != 0)
@@ -500,6 +529,9 @@ void TestCore::failedSavesAreToldAndKept()
         while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
         }
         filler.close();
+    } else {
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
     }
     const auto unmount = qScopeGuard([&] {
         if (fault == "full disk")
@@ -511,23 +543,36 @@ void TestCore::failedSavesAreToldAndKept()
     for (int i = 1; i <= 300; ++i)
         Global::Users[i] = {QStringLiteral("Added %1").arg(i), "10.0.0.1", i, i};
     SaveUsers();
-    // Told with the file and the reason, and the file is as it was.
-    QVERIFY2(!failures.isEmpty() && failures.last().contains(path) &&
-                 failures.last().contains(reason),
+    // Told with the file, the reason and what happens next, and the file is as it was.
+    const auto told = [this] { return failures.filter("could not be saved"); };
+    QVERIFY2(told().size() == 1 && told().last().contains(path + ": " + reason + ".\n") &&
+                 told().last().endsWith("The changes are kept and saved as soon as that works "
+                                        "again."),
              qPrintable(failures.join('\n')));
+    QVERIFY(PendingSaveProblem().contains(reason));
+    // A change that meets the same fault is tried, without freezing the window on a lock held
+    // for long, and not told again.
+    QElapsedTimer attempt;
+    attempt.start();
+    SaveWindowPosition(WindowPrefix::About, 1, 2);
+    QVERIFY(attempt.elapsed() < 1000);
+    QCOMPARE(told().size(), 1);
     QCOMPARE(ReadStoreBytes(), fault == "store path is a folder" ? QByteArray() : before);
 
-    // The changes were kept: once the fault is mended the next save writes them all.
+    // The changes were kept: once the fault is mended, they reach the file with no other save.
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     QDir(path).removeRecursively(); // a folder only
     filler.resize(0);
-    failures.clear();
-    SaveWindowPosition(WindowPrefix::About, 1, 2);
-    QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+    lock.close();
+    QTRY_VERIFY(ReadStoreBytes().contains("300_name=Added 300"));
+    QCOMPARE(savedAtLast, 1);
+    QCOMPARE(PendingSaveProblem(), QString());
+    QCOMPARE(told().size(), 1);
     ForgetStore();
     LoadUsers();
     QCOMPARE(UBound(Global::Users), 300);
     QCOMPARE(Global::Users[300].name, QStringLiteral("Added 300"));
+    QCOMPARE(LoadWindowPosition(WindowPrefix::About, 0, 0).top, 2);
 }
 
 void TestCore::anotherWritersChangesSurvive()
@@ -556,8 +601,15 @@ void TestCore::anotherWritersChangesSurvive()
     QCOMPARE(Global::MyPortnb, 5050);
 }
 
+void TestCore::unchangedStoreIsNotWritten_data()
+{
+    QTest::addColumn<bool>("readOnly"); // the folder, with no lock file in it
+    QTest::newRow("writable folder") << false;
+    QTest::newRow("read-only folder") << true;
+}
 void TestCore::unchangedStoreIsNotWritten()
 {
+    QFETCH(bool, readOnly);
     const auto startUp = [] {
         const StoreSession session("Quorvane");
         loadSettings();
@@ -571,8 +623,22 @@ void TestCore::unchangedStoreIsNotWritten()
     WriteStoreFile(ReadStoreBytes());
     const QDateTime stamp = QFileInfo(StoreFilePath()).lastModified();
     ForgetStore();
+
+    // Nothing to write needs no lock and no right to write: such a start-up is no failure.
+    const QString folder = QFileInfo(StoreFilePath()).path();
+    const QFile::Permissions mode = QFile::permissions(folder);
+    const auto restore = qScopeGuard([=] { QFile::setPermissions(folder, mode); });
+    std::optional<decltype(withoutWriteOverride())> asUser;
+    if (readOnly) {
+        QVERIFY(QFile::remove(StoreFilePath() + ".lock"));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        asUser.emplace(withoutWriteOverride());
+        QVERIFY(!QFile(folder + "/probe").open(QIODevice::WriteOnly));
+    }
     startUp();
     QCOMPARE(QFileInfo(StoreFilePath()).lastModified(), stamp);
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+    QCOMPARE(PendingSaveProblem(), QString());
 }
 QTEST_GUILESS_MAIN(TestCore)
 #include "tst_core.moc"

@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 #include "app/Global.h"
+#include "app/SettingsStore.h"
+#include "app/StoreKeys.h"
 #include "messaging/ReceiveString.h"
 #include "platform/ReplyChannel.h"
 #include "platform/RuntimePaths.h"
@@ -71,6 +73,7 @@ private slots:
     void minimisedWindowIsRestoredAndRaised();
     void oneReplyBoxAtATime();
     void replyToolSendsRawBlocksAndSaysWhenNoCopyRuns();
+    void addedCorrespondentIsStoredOnExitOnly_data();
     void addedCorrespondentIsStoredOnExitOnly();
 
 private:
@@ -313,15 +316,47 @@ void TestReply::replyToolSendsRawBlocksAndSaysWhenNoCopyRuns()
     QCOMPARE(tool.exitCode(), 2);
 }
 
+void TestReply::addedCorrespondentIsStoredOnExitOnly_data()
+{
+    // The answers to the exit's question, in turn; none: the store can be written.
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::newRow("store writable") << QList<bool>();
+    QTest::newRow("read-only store: try again, then exit without saving")
+        << QList<bool>{true, false};
+}
 void TestReply::addedCorrespondentIsStoredOnExitOnly()
 {
+    QFETCH(QList<bool>, answers);
     // Until then the store keeps the table saved at start-up, should the program be killed.
     deliver(bob17());
     QCOMPARE(names(), (QStringList{"localhost", "Bob"}));
     QVERIFY(ReadStoreBytes().contains("1_name=localhost") && !ReadStoreBytes().contains("Bob"));
+    if (!answers.isEmpty())
+        QVERIFY(QFile::setPermissions(StoreFilePath(), QFile::ReadOwner));
+    for (bool yes : answers)
+        SetNextAnswer(yes);
     form->exitmn->trigger();
-    QCOMPARE(StoreSection("Users"), (QStringList{"1_ip=127.0.0.1", "1_name=localhost", "1_port=505",
-                                                 "2_ip=10.0.0.2", "2_name=Bob", "2_port=505"}));
+    if (answers.isEmpty()) {
+        QCOMPARE(StoreSection("Users"),
+                 (QStringList{"1_ip=127.0.0.1", "1_name=localhost", "1_port=505", "2_ip=10.0.0.2",
+                              "2_name=Bob", "2_port=505"}));
+        QVERIFY(recorder->boxes.isEmpty());
+        return;
+    }
+    // Asked at each try, saying what exiting without saving does; nothing after the choice.
+    QCOMPARE(recorder->boxes.size(), answers.size());
+    for (const Box& box : std::as_const(recorder->boxes))
+        QVERIFY2(box.title == "Error" &&
+                     box.text.contains(StoreFilePath() + ": Permission denied") &&
+                     box.text.contains("\"Exit without saving\" loses the changes"),
+                 qPrintable(box.text));
+    // Given up for good: once the store can be written, the next save leaves Bob out.
+    QVERIFY(QFile::setPermissions(StoreFilePath(), QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(PendingSaveProblem(), QString());
+    SettingsStore(StoreKeys::Application).SaveSetting("Later", "Key", "7");
+    QCOMPARE(StoreSection("Later"), QStringList{"Key=7"});
+    QVERIFY(!ReadStoreBytes().contains("Bob"));
+    QCOMPARE(recorder->boxes.size(), answers.size());
 }
 
 QTEST_MAIN(TestReply)
