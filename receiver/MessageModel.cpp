@@ -43,6 +43,8 @@ QString MessageModel::remarks(const StoredMessage& message)
         notes << QStringLiteral("Cut at 64 KiB: the sender sent more.");
     if (message.incomplete)
         notes << QStringLiteral("Incomplete: closed before the sender finished.");
+    if (message.id < 0)
+        notes << QStringLiteral("Not stored yet: kept in memory until the history can take it.");
     return notes.join(QLatin1Char(' '));
 }
 
@@ -137,4 +139,11 @@ int MessageModel::rowOf(qint64 id) const
         if (at(row).message.id == id)
             return row;
     return -1;
+}
+
+void MessageModel::renumber(const QHash<qint64, qint64>& ids)
+{
+    for (Row& row : ring)
+        if (row.message.id < 0)
+            row.message.id = ids.value(row.message.id, row.message.id);
 }

@@ -27,6 +27,8 @@ public:
     void replace(const QList<StoredMessage>& messages);
     const StoredMessage& message(int row) const { return at(row).message; }
     int rowOf(qint64 id) const;
+    // Gives messages that were waiting to be stored the ids they have now.
+    void renumber(const QHash<qint64, qint64>& ids);
     // What the list and the detail say about cut, malformed and incomplete records.
     static QString remarks(const StoredMessage& message);
     static QString displayName(const StoredMessage& message);

@@ -260,15 +260,16 @@ void MessageServer::finish(Connection* connection, bool cut, bool incomplete)
     connection->notifier->disconnect(this);
     spareNotifiers.push_back(connection->notifier);
     open.erase(it); // closes the descriptor
-    // A connection closed before it sent anything has nothing to show.
-    if (incomplete && bytes.isEmpty())
-        return;
     emitRecord(peer, std::move(bytes), cut, incomplete);
 }
 
 void MessageServer::emitRecord(const QHostAddress& peer, QByteArray bytes, bool cut,
                                bool incomplete)
 {
+    // A connection that closes without a byte (a port scanner, a monitoring probe) sent no
+    // message, whether it closed or we did.
+    if (bytes.isEmpty())
+        return;
     IncomingRecord record;
     record.received = QDateTime::currentDateTimeUtc();
     record.peer = peer;

@@ -45,27 +45,59 @@ Notifier::~Notifier()
 void Notifier::notify(qint64 messageId, const QString& name, const QString& text)
 {
     if (bus.isEmpty()) {
-        emit unavailable(messageId);
+        emit unavailable(messageId, true);
         return;
     }
-    QDBusMessage call =
+    if (absent()) {
+        // Once a burst, not once a message.
+        if (!inBurst)
+            emit unavailable(messageId, false);
+        inBurst = true;
+        return;
+    }
+    const Note note{messageId, name, text};
+    if (calling)
+        next = note;
+    else
+        call(note);
+}
+
+void Notifier::call(const Note& note)
+{
+    QDBusMessage message =
         QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quorvane-receiver")}};
     // Servers may read the body as markup.
-    call << QStringLiteral("Quorvane") << shown << QString() << name
-         << text.section(QLatin1Char('\n'), 0, 0).toHtmlEscaped()
-         << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints << -1;
+    message << QStringLiteral("Quorvane") << shown << QString() << note.name
+            << note.text.section(QLatin1Char('\n'), 0, 0).toHtmlEscaped()
+            << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints << -1;
+    calling = true;
+    inBurst = true;
     // Asynchronous: a slow or missing service never holds up the window.
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, messageId] {
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(message, AnswerTimeout), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, note] {
         watcher->deleteLater();
+        calling = false;
         const QDBusPendingReply<uint> reply = *watcher;
         if (reply.isError()) {
-            emit unavailable(messageId);
+            next.reset();
+            const bool timedOut = reply.error().type() == QDBusError::NoReply ||
+                                  reply.error().type() == QDBusError::Timeout;
+            if (timedOut)
+                absentSince.start();
+            else
+                inBurst = false;
+            emit unavailable(note.messageId, !timedOut);
             return;
         }
         shown = reply.value();
-        messages.insert(shown, messageId);
+        messages.insert(shown, note.messageId);
+        if (next) {
+            const Note newest = *next;
+            next.reset();
+            call(newest);
+        }
     });
 }
 

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSet>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -117,11 +119,35 @@ QString desktopExec(const QString& program)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString historyProblem(const History& history, const QString& reason)
+QString messageCount(qint64 count)
 {
-    return QStringLiteral("The message history %1 cannot be used: %2. Messages are kept in "
-                          "memory only and are lost when the receiver closes.")
-        .arg(QDir::toNativeSeparators(history.path()), reason);
+    return count == 1 ? QStringLiteral("1 message") : QStringLiteral("%1 messages").arg(count);
+}
+
+// One line on what keeps messages from being stored; empty while nothing does.
+QString historyState(const History& history)
+{
+    const QString file = QDir::toNativeSeparators(history.path());
+    QStringList parts;
+    if (!history.note().isEmpty())
+        parts << history.note();
+    if (!history.problem().isEmpty())
+        parts << (history.waiting() > 0
+                      ? QStringLiteral("%1 %2 to be stored in %3: %4. They are kept in memory "
+                                       "and stored as soon as that works again.")
+                            .arg(messageCount(history.waiting()),
+                                 history.waiting() == 1 ? QStringLiteral("waits")
+                                                        : QStringLiteral("wait"),
+                                 file, history.problem())
+                      : QStringLiteral("The message history %1 cannot be used now: %2. Messages "
+                                       "that arrive are kept in memory and stored as soon as it "
+                                       "can be used.")
+                            .arg(file, history.problem()));
+    if (history.lost() > 0)
+        parts << QStringLiteral("%1 could not be stored and %2 lost.")
+                     .arg(messageCount(history.lost()),
+                          history.lost() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+    return parts.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -144,13 +170,21 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     if (keepDays->findData(days) < 0)
         keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
     keepDays->setCurrentIndex(keepDays->findData(days));
-    if (!store->open(History::defaultPath(), days))
-        historyFailed(store->problem());
-    messageModel->replace(store->latest(QString(), maxKept));
+    connect(store, &History::ready, this, &ReceiverWindow::showStored);
+    connect(store, &History::changed, this, &ReceiverWindow::showHistoryState);
+    connect(store, &History::found, this, &ReceiverWindow::listFound);
+    connect(store, &History::saved, this, &ReceiverWindow::messagesSaved);
+    connect(store, &History::removed, this, &ReceiverWindow::messagesRemoved);
+    connect(store, &History::reopened, this, [this] { refreshList(selectedId(), 0); });
+    SetStoreSavedHandler([this] {
+        if (changedPort != 0)
+            showPortChange();
+    });
+    store->open(History::defaultPath(), days);
+    showHistoryState();
+    refreshList(0, 0);
 
     connect(messages, &MessageServer::recordReceived, this, &ReceiverWindow::addMessage);
-    connect(store, &History::stored, this, &ReceiverWindow::showStored);
-    connect(store, &History::failed, this, &ReceiverWindow::historyFailed);
     connect(notifier, &Notifier::clicked, this, &ReceiverWindow::showMessage);
     connect(notifier, &Notifier::unavailable, this, &ReceiverWindow::announce);
     connect(replies, &ReplyRequester::finished, this, &ReceiverWindow::replyFinished);
@@ -184,7 +218,10 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     resize(sizeHint().expandedTo(QSize(640, 480)));
 }
 
-ReceiverWindow::~ReceiverWindow() = default;
+ReceiverWindow::~ReceiverWindow()
+{
+    SetStoreSavedHandler({});
+}
 
 void ReceiverWindow::buildControls()
 {
@@ -373,12 +410,31 @@ void ReceiverWindow::changeReplyPort()
         SettingsStore store(StoreKeys::Application);
         store.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb, IntegerText(port));
     }
-    if (listenOn(port))
-        status->setText(status->text() +
-                        QStringLiteral(" The reply port is now %1. Restart Quorvane so that your "
-                                       "messages carry it, and give it to correspondents who "
-                                       "already have you in their list.")
-                            .arg(port));
+    if (!listenOn(port))
+        return;
+    listeningText = status->text();
+    changedPort = port;
+    showPortChange();
+}
+
+// Until the store has the new port, Quorvane and the next start still use the old one.
+void ReceiverWindow::showPortChange()
+{
+    const QString problem = PendingSaveProblem();
+    if (!problem.isEmpty()) {
+        status->setText(listeningText +
+                        QStringLiteral(" The reply port %1 is changed in memory only. %2 It is "
+                                       "saved as soon as that works again; until then Quorvane "
+                                       "and the next start of the receiver use the old port.")
+                            .arg(IntegerText(changedPort), problem));
+        return;
+    }
+    status->setText(listeningText +
+                    QStringLiteral(" The reply port is now %1. Restart Quorvane so that your "
+                                   "messages carry it, and give it to correspondents who "
+                                   "already have you in their list.")
+                        .arg(changedPort));
+    changedPort = 0;
 }
 
 void ReceiverWindow::setMaxKeptMessages(int count)
@@ -406,6 +462,7 @@ void ReceiverWindow::addMessage(const IncomingRecord& incoming)
         message.text = record->text;
     } else {
         message.malformed = true;
+        message.name = message.port = QStringLiteral("");
         message.text = EscapedBytes(incoming.bytes);
     }
     // Shown once the history has it.
@@ -432,10 +489,7 @@ void ReceiverWindow::showWaiting()
         return;
     if (!search->text().isEmpty()) {
         // The history does the search; the selection stays on the message it was on.
-        const StoredMessage* selected = selectedMessage();
-        const qint64 id = selected ? selected->id : -1;
-        messageModel->replace(store->latest(search->text(), maxKept));
-        selectRow(messageModel->rowOf(id));
+        refreshList(selectedId(), -1);
     } else {
         // Following the newest only if the user was there or nowhere.
         const QModelIndexList rows = messageList->selectionModel()->selectedRows();
@@ -451,13 +505,74 @@ void ReceiverWindow::showWaiting()
     emit messagesShown(static_cast<int>(added.size()));
 }
 
-void ReceiverWindow::historyFailed(const QString& problem)
+void ReceiverWindow::showHistoryState()
 {
-    historyStatus->setText(historyProblem(*store, problem));
-    historyStatus->show();
+    const QString state = historyState(*store);
+    historyStatus->setText(state);
+    historyStatus->setVisible(!state.isEmpty());
 }
 
-void ReceiverWindow::announce(qint64 id)
+void ReceiverWindow::refreshList(qint64 keepId, int fallbackRow)
+{
+    listSerial = store->find(search->text(), maxKept);
+    listKeepId = keepId;
+    listFallbackRow = fallbackRow;
+}
+
+void ReceiverWindow::listFound(int serial, const QList<StoredMessage>& found)
+{
+    if (serial != listSerial)
+        return;
+    // Messages waiting for the throttle that the list already holds are not added twice.
+    QSet<qint64> listed;
+    for (const StoredMessage& m : found)
+        listed.insert(m.id);
+    waiting.erase(
+        std::remove_if(waiting.begin(), waiting.end(),
+                       [&listed](const StoredMessage& m) { return listed.contains(m.id); }),
+        waiting.end());
+    messageModel->replace(found);
+    const int kept = listKeepId != 0 ? messageModel->rowOf(listKeepId) : -1;
+    selectRow(kept >= 0 ? kept : std::min(listFallbackRow, messageModel->rowCount() - 1));
+}
+
+void ReceiverWindow::messagesSaved(const QHash<qint64, qint64>& ids)
+{
+    messageModel->renumber(ids);
+    for (StoredMessage& m : waiting)
+        m.id = ids.value(m.id, m.id);
+    showSelected();
+}
+
+void ReceiverWindow::messagesRemoved(const QList<qint64>& ids)
+{
+    const qint64 selected = selectedId();
+    refreshList(ids.contains(selected) ? 0 : selected, rowAfterDelete);
+}
+
+qint64 ReceiverWindow::selectedId() const
+{
+    const StoredMessage* selected = selectedMessage();
+    return selected ? selected->id : 0;
+}
+
+void ReceiverWindow::closeEvent(QCloseEvent* event)
+{
+    while (store->waiting() > 0) {
+        const QString text =
+            QStringLiteral("%1 could not be stored in the message history %2 yet: %3.")
+                .arg(messageCount(store->waiting()), QDir::toNativeSeparators(store->path()),
+                     store->problem().isEmpty() ? QStringLiteral("they are being written")
+                                                : store->problem());
+        if (!AskMessage(this, text, Caption, QStringLiteral("Try again"),
+                        QStringLiteral("Close and lose %1").arg(messageCount(store->waiting()))))
+            break;
+        store->storeNow();
+    }
+    event->accept();
+}
+
+void ReceiverWindow::announce(qint64 id, bool mayComeForward)
 {
     if (tray) {
         const int row = messageModel->rowOf(id);
@@ -466,9 +581,18 @@ void ReceiverWindow::announce(qint64 id)
                                   .arg(MessageModel::displayName(messageModel->message(row))),
                               messageModel->message(row).text.section(QLatin1Char('\n'), 0, 0));
         QApplication::alert(this);
-    } else {
+    } else if (mayComeForward) {
         comeForward();
+    } else {
+        QApplication::alert(this);
     }
+}
+
+void ReceiverWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        notifier->endBurst();
+    QMainWindow::changeEvent(event);
 }
 
 void ReceiverWindow::showMessage(qint64 id)
@@ -481,8 +605,7 @@ void ReceiverWindow::showMessage(qint64 id)
 
 void ReceiverWindow::applySearch()
 {
-    messageModel->replace(store->latest(search->text(), maxKept));
-    selectRow(0);
+    refreshList(0, 0);
 }
 
 void ReceiverWindow::deleteSelected()
@@ -493,11 +616,11 @@ void ReceiverWindow::deleteSelected()
         ids.append(messageModel->message(row.row()).id);
     if (ids.isEmpty())
         return;
+    // The rows go once the file has let them go, which another program's lock may delay.
+    rowAfterDelete =
+        std::max(0, std::min<int>(rows.first().row(),
+                                  messageModel->rowCount() - 1 - static_cast<int>(ids.size())));
     store->remove(ids);
-    const int next = std::min<int>(rows.first().row(),
-                                   messageModel->rowCount() - 1 - static_cast<int>(ids.size()));
-    messageModel->replace(store->latest(search->text(), maxKept));
-    selectRow(std::max(next, 0));
 }
 
 void ReceiverWindow::selectRow(int row)

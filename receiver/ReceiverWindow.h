@@ -41,6 +41,7 @@ public:
     ReplyRequester& requester() { return *replies; }
     MessageModel& model() { return *messageModel; }
     History& history() { return *store; }
+    Notifier& notifications() { return *notifier; }
     // Section and key of the retention setting: the days messages are kept, 0 for ever.
     static const QString ReceiverSection;
     static const QString KeepDaysKey;
@@ -50,7 +51,8 @@ public:
     QLineEdit* newPort = nullptr;
     QPushButton* changePort = nullptr;
 
-    // The history's state when it cannot be used; hidden otherwise.
+    // What keeps messages from being stored, how many wait and what was lost; hidden while
+    // all is well.
     QLabel* historyStatus = nullptr;
     QComboBox* keepDays = nullptr; // days, or 0 to keep everything
     // Ticked while the desktop's autostart folder holds an entry that starts the receiver.
@@ -77,8 +79,11 @@ private slots:
     void addMessage(const IncomingRecord& incoming);
     void showStored(const QList<StoredMessage>& messages);
     void showWaiting();
-    void historyFailed(const QString& problem);
-    void announce(qint64 id);
+    void showHistoryState();
+    void listFound(int serial, const QList<StoredMessage>& messages);
+    void messagesSaved(const QHash<qint64, qint64>& ids);
+    void messagesRemoved(const QList<qint64>& ids);
+    void announce(qint64 id, bool mayComeForward);
     void showMessage(qint64 id);
     void applySearch();
     void deleteSelected();
@@ -89,8 +94,17 @@ private slots:
     void comeForward();
     void setStartAtLogin(bool start);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildControls();
+    // Reads the list again from the history; the message `keepId` stays selected if it is
+    // still listed, else the row `fallbackRow` is selected (none when negative).
+    void refreshList(qint64 keepId, int fallbackRow);
+    qint64 selectedId() const;
+    void showPortChange();
     bool listenOn(std::int32_t port);
     const StoredMessage* selectedMessage() const;
     void selectRow(int row);
@@ -107,4 +121,12 @@ private:
     QList<StoredMessage> waiting;
     QTimer* showTimer;
     QElapsedTimer sinceShown;
+    // The list asked of the history last, and what to select when it comes.
+    int listSerial = 0;
+    qint64 listKeepId = 0;
+    int listFallbackRow = 0;
+    int rowAfterDelete = 0;
+    // A reply port listened on but not yet in the store, and what the status said of it.
+    std::int32_t changedPort = 0;
+    QString listeningText;
 };

@@ -4,12 +4,14 @@
 
 #include "TestSupport.h"
 #include "platform/RuntimePaths.h"
+#include "receiver/Notifier.h"
 #include "receiver/ReceiverWindow.h"
 #include "receiver/ReplyRequester.h"
 #include "windows/SendForm.h"
 
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -19,6 +21,8 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTcpServer>
@@ -29,6 +33,8 @@
 #include <memory>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -58,18 +64,21 @@ QByteArray record(const QByteArray& name, const QByteArray& port, const QByteArr
     return name + '\0' + port + '\0' + text;
 }
 
-// Stands in for the desktop's notification service: records each Notify call.
-class NotificationService : public QObject
+// Stands in for the desktop's notification service: records each Notify call, and answers
+// it unless told not to.
+class NotificationService : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QList<QVariantList> calls;
+    bool answers = true;
 public slots:
     uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap&, int)
     {
         calls.append({replaces, summary, body, actions});
+        setDelayedReply(!answers);
         return 7;
     }
 };
@@ -134,9 +143,11 @@ private slots:
     void tricklersMakeRoomForAnHonestSender();
     void oldestMessagesMakeRoom();
     void historyOutlivesTheReceiver();
+    void shownMessagesAreStoredOnceTheFaultGoes_data();
+    void shownMessagesAreStoredOnceTheFaultGoes();
     void searchFindsNameAddressOrText_data();
     void searchFindsNameAddressOrText();
-    void unusableHistoryIsReported();
+    void notifiesWhenInactive_data();
     void notifiesWhenInactive();
     void portProblemsAreExplained_data();
     void portProblemsAreExplained();
@@ -154,6 +165,28 @@ private:
         return found;
     }
     QString status() const { return receiver->statusBar()->currentMessage(); }
+    // Oldest first, as name|text: what the list shows, and what the history file holds.
+    QStringList shownRows() const
+    {
+        QStringList rows;
+        for (int row = receiver->model().rowCount() - 1; row >= 0; --row)
+            rows << receiver->model().message(row).name + '|' + receiver->model().message(row).text;
+        return rows;
+    }
+    static QStringList storedRows()
+    {
+        QStringList rows;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
+            db.setDatabaseName(History::defaultPath());
+            QSqlQuery query(db);
+            if (db.open() && query.exec("SELECT name, text FROM messages ORDER BY id"))
+                while (query.next())
+                    rows << query.value(0).toString() + '|' + query.value(1).toString();
+        }
+        QSqlDatabase::removeDatabase("check");
+        return rows;
+    }
     // Sends the records in this order, each once the one before has arrived, and waits until
     // the list has taken them all: one wait for the whole batch rather than one per message.
     void send(const QList<QByteArray>& records, const QHostAddress& from = QHostAddress::LocalHost)
@@ -168,6 +201,8 @@ private:
             count += listed.takeFirst().at(0).toInt();
         QCOMPARE(count, records.size());
     }
+
+    void makeReceiver();
 
     TestFolders folders;
     std::unique_ptr<QTemporaryDir> data;
@@ -187,10 +222,20 @@ void TestReceiver::init()
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     port = freePort();
     WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) + '\n');
+    makeReceiver();
+    QVERIFY(receiver->historyStatus->isHidden());
+}
+
+void TestReceiver::makeReceiver()
+{
+    receiver.reset();
     receiver = std::make_unique<ReceiverWindow>();
+    receiver->history().setBusyTimeout(50);
+    receiver->history().setMaxRetryPause(50);
     receiver->show();
     QVERIFY(receiver->startListening());
-    QVERIFY(receiver->historyStatus->isHidden());
+    // Opened, and listed, before anything arrives.
+    QVERIFY(QSignalSpy(&receiver->history(), &History::found).wait());
 }
 
 void TestReceiver::recordsAreShown_data()
@@ -218,7 +263,6 @@ void TestReceiver::recordsAreShown_data()
     row("NUL in the text", record("B", "2", QByteArray("a\0b", 3)), QStringLiteral("B|2|a\u2400b"));
     row("no NUL", "Bob 505 Hi\xff\\", "malformed||Bob 505 Hi\\xff\\\\", malformed);
     row("one NUL", QByteArray("Bob\0" "505\r\n", 9), "malformed||Bob\\0505\\r\\n", malformed);
-    row("nothing", QByteArray(), "malformed||", malformed);
     // 64 KiB less "Big", "505" and the two NULs.
     row("100 KiB", record("Big", "505", big), "Big|505|" + QString::fromLatin1(big.left(65528)),
         "Cut at 64 KiB: the sender sent more.");
@@ -430,11 +474,11 @@ void TestReceiver::historyOutlivesTheReceiver()
 {
     send({record("Ann", "505", "kept"), record("Bob", "505", "deleted")});
     receiver->deleteButton->click();
-    QCOMPARE(names(), QStringList{"Ann"});
-    // Older than the retention setting allows; NULL in a field would leave the file unused.
+    QTRY_COMPARE(names(), QStringList{"Ann"});
+    // Older than the retention setting allows.
     receiver->history().add(
         {0, QDateTime::currentDateTimeUtc().addDays(-8), "1.2.3.4", "Old", "1", "x"});
-    QVERIFY(QSignalSpy(&receiver->history(), &History::stored).wait());
+    QVERIFY(QSignalSpy(&receiver->history(), &History::ready).wait());
     receiver.reset();
     WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) +
                    "\n[Receiver]\nKeepDays=7\n");
@@ -455,9 +499,137 @@ void TestReceiver::historyOutlivesTheReceiver()
     QVERIFY(child.waitForFinished());
 
     receiver = std::make_unique<ReceiverWindow>();
-    QCOMPARE(names(), (QStringList{"Cy", "Ann"}));
+    QTRY_COMPARE(names(), (QStringList{"Cy", "Ann"}));
     QCOMPARE(receiver->fromName->text(), QStringLiteral("Cy"));
     QCOMPARE(receiver->keepDays->currentText(), QStringLiteral("7 days"));
+}
+
+void TestReceiver::shownMessagesAreStoredOnceTheFaultGoes_data()
+{
+    QTest::addColumn<QString>("told"); // part of the window's line while the fault lasts
+    QTest::newRow("empty connections, junk, a refused row") << "1 message could not be stored";
+    QTest::newRow("full disk") << "2 messages wait to be stored in %1: database or disk is full";
+    QTest::newRow("write lock held, Delete meanwhile") << ": database is locked";
+    QTest::newRow("read-only file") << ": attempt to write a readonly database";
+    QTest::newRow("file deleted") << "was deleted or replaced while in use";
+    QTest::newRow("file replaced by a copy") << "was deleted or replaced while in use";
+    QTest::newRow("damaged file at start") << "was damaged (file is not a database). It was "
+                                              "moved aside as %1.damaged-";
+}
+
+// Each fault ends, with the receiver still running, in every shown message being in the file.
+void TestReceiver::shownMessagesAreStoredOnceTheFaultGoes()
+{
+    QFETCH(QString, told);
+    const QByteArray fault = QTest::currentDataTag();
+    const QString path = History::defaultPath(), folder = QFileInfo(path).path();
+    told.replace("%1", path);
+    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+    other.setDatabaseName(path);
+    QSqlQuery sql(other);
+    const auto closeOther = qScopeGuard([&] {
+        sql = QSqlQuery();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase("other");
+    });
+    QFile filler(folder + "/filler");
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    QVERIFY(syscall(SYS_capget, &header, caps) == 0);
+    const auto restore = qScopeGuard([&]() mutable {
+        syscall(SYS_capset, &header, caps);
+        receiver.reset();
+        if (fault == "full disk")
+            QProcess::execute("umount", {folder});
+    });
+    send({record("Ann", "505", "before")});
+    std::function<void()> mend;
+    if (fault.startsWith("empty")) {
+        QVERIFY(other.open() &&
+                sql.exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN NEW.text = "
+                         "'poison' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        std::vector<std::unique_ptr<QTcpSocket>> probes;
+        for (int i = 0; i < 3; ++i)
+            probes.push_back(startSender(port, QByteArray()));
+        send({"no NUL at all", QByteArray("one\0NUL", 8), record("Bob", "505", "poison"),
+              record("Cy", "505", "after")});
+        QCOMPARE(receiver->history().lost(), 1);
+        QCOMPARE(receiver->model().rowCount(), 5);
+        mend = [&] {};
+    } else if (fault == "full disk") {
+        if (geteuid() != 0)
+            QSKIP("filling a small file system needs root to mount it");
+        receiver.reset();
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", folder}) != 0)
+            QSKIP("no tmpfs could be mounted here");
+        makeReceiver();
+        send({record("Ann", "505", "before")});
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+        }
+        filler.close(); // what it could not write is lost, and its error with it
+        mend = [&] { QVERIFY(QFile::remove(filler.fileName())); };
+    } else if (fault.startsWith("write lock")) {
+        send({record("Bob", "505", "deleted while locked")});
+        QVERIFY(other.open() && sql.exec("BEGIN IMMEDIATE"));
+        receiver->messageList->selectRow(0);
+        receiver->deleteButton->click();
+        mend = [&] { QVERIFY(sql.exec("COMMIT")); };
+    } else if (fault == "read-only file") {
+        // As an ordinary user, for whom file modes count, while the history opens.
+        caps[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        QVERIFY(syscall(SYS_capset, &header, caps) == 0);
+        caps[0].effective |= 1u << CAP_DAC_OVERRIDE;
+        receiver.reset();
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        makeReceiver();
+        mend = [&] { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner); };
+    } else if (fault == "file deleted") {
+        QVERIFY(QFile::remove(path));
+        QTRY_COMPARE(names(), QStringList());
+        mend = [&] {};
+    } else if (fault == "file replaced by a copy") {
+        // A backup taken now, put in place after one more message.
+        QVERIFY(other.open() && sql.exec("VACUUM INTO '" + path + ".copy'"));
+        send({record("Bob", "505", "only in the old file")});
+        QVERIFY(::rename(qPrintable(path + ".copy"), qPrintable(path)) == 0);
+        QTRY_COMPARE(names(), QStringList{"Ann"});
+        mend = [&] {};
+    } else {
+        receiver.reset();
+        QFile::remove(path);
+        QFile garbage(path);
+        QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')));
+        garbage.close();
+        makeReceiver();
+        QFile aside(QDir(folder).entryInfoList({"messages.sqlite.damaged-*"}).value(0).filePath());
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), QByteArray(4096, 'x'));
+        mend = [&] {};
+    }
+    send({record("Dee", "505", "during"), record("Eve", "505", "during")});
+    QVERIFY2(receiver->historyStatus->text().contains(told),
+             qPrintable(receiver->historyStatus->text()));
+    if (fault.startsWith("write lock")) {
+        // Closing asks, and tries again when told to.
+        SetNextAnswer(true);
+        QVERIFY(receiver->close());
+        const QString asked = "Received Messages: 2 messages could not be stored in the message "
+                              "history " +
+                              path + " yet: database is locked.";
+        QCOMPARE(recorder.said(), QStringList({asked, asked}));
+    }
+    mend();
+    QTRY_VERIFY2(receiver->history().waiting() == 0 && receiver->history().problem().isEmpty(),
+                 qPrintable(receiver->historyStatus->text()));
+    send({record("Fay", "505", "after")});
+    QStringList shown = shownRows();
+    shown.removeAll("Bob|poison"); // told as lost
+    QTRY_COMPARE(storedRows(), shown);
+    QVERIFY(!shown.contains("Bob|deleted while locked"));
+    // Stored for good: a new receiver lists the same, and a replaced file took no old log.
+    makeReceiver();
+    QTRY_COMPARE(shownRows(), shown);
 }
 
 void TestReceiver::searchFindsNameAddressOrText_data()
@@ -479,32 +651,23 @@ void TestReceiver::searchFindsNameAddressOrText()
     QTest::keyClicks(receiver->search, filter);
     send({record("Ann", "505", "hello"), record("Bob", "505", "50% off"),
           record("Cy", "505", "a_b"), record("Dee", "505", "off again")});
-    QCOMPARE(names(), found);
+    QTRY_COMPARE(names(), found);
     receiver->search->clear();
-    QCOMPARE(names(), (QStringList{"Dee", "Cy", "Bob", "Ann"}));
+    QTRY_COMPARE(names(), (QStringList{"Dee", "Cy", "Bob", "Ann"}));
     QTest::keyClicks(receiver->search, filter);
-    QCOMPARE(names(), found);
+    QTRY_COMPARE(names(), found);
 }
 
-void TestReceiver::unusableHistoryIsReported()
+void TestReceiver::notifiesWhenInactive_data()
 {
-    receiver.reset();
-    QFile file(History::defaultPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4096, 'x'));
-    file.close();
-    receiver = std::make_unique<ReceiverWindow>();
-    QVERIFY(receiver->startListening());
-    QCOMPARE(receiver->historyStatus->text(),
-             "The message history " + History::defaultPath() +
-                 " cannot be used: file is not a database. Messages are kept in memory only and "
-                 "are lost when the receiver closes.");
-    // Messages still come, from memory.
-    send({record("Ann", "505", "unkept")});
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("service answers") << true;
+    QTest::newRow("service never answers") << false;
 }
 
 void TestReceiver::notifiesWhenInactive()
 {
+    QFETCH(bool, answers);
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
     if (!daemon.waitForStarted())
@@ -519,6 +682,7 @@ void TestReceiver::notifiesWhenInactive()
     QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
                                QDBusConnection::ExportAllSlots));
     QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    service.answers = answers;
     QWidget elsewhere;
     ShowAndActivate(&elsewhere);
 
@@ -526,6 +690,21 @@ void TestReceiver::notifiesWhenInactive()
     QTRY_COMPARE(service.calls.size(), 1);
     const QStringList actions{"default", "Show"};
     QCOMPARE(service.calls[0], (QVariantList{0u, "Ann", "first line", actions}));
+    if (!answers) {
+        // One notification for the burst, however long the service keeps silent; its silence
+        // takes no focus from the user.
+        QSignalSpy unanswered(&receiver->notifications(), &Notifier::unavailable);
+        QList<QByteArray> burst;
+        for (int i = 0; i < 30; ++i)
+            burst << record("Bob", "505", QByteArray::number(i));
+        send(burst);
+        QVERIFY(unanswered.wait(3 * Notifier::AnswerTimeout));
+        send(burst);
+        QCOMPARE(service.calls.size(), 1);
+        QCOMPARE(QApplication::activeWindow(), &elsewhere);
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+        return;
+    }
     // A burst folds into the notification shown.
     send({record("Bob", "505", "<b>again</b>")});
     QTRY_COMPARE(service.calls.size(), 2);
@@ -596,6 +775,31 @@ void TestReceiver::portProblemsAreExplained()
             .arg(port)));
     QCOMPARE(ReadStoreSections()["Identification"]["MyPortnb"], QString::number(port));
     send({record("Ann", "1", "on the new port")});
+    if (QTest::currentDataTag() != QByteArray("in use"))
+        return;
+
+    // Another program holds the store's lock during the next change: the port is listened on
+    // and said to be in memory only, and reaches the store once the lock is free.
+    const int holder = ::open(qPrintable(StoreFilePath() + ".lock"), O_RDWR | O_CREAT, 0600);
+    QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+    const QString before = QString::number(port);
+    port = freePort();
+    receiver->newPort->setText(QString::number(port));
+    receiver->changePort->click();
+    QVERIFY2(receiver->status->text().contains(
+                 QStringLiteral("The reply port %1 is changed in memory only. The settings could "
+                                "not be saved to %2: another program keeps it locked.")
+                     .arg(port)
+                     .arg(StoreFilePath())),
+             qPrintable(receiver->status->text()));
+    QCOMPARE(recorder.boxes.size(), 1);
+    send({record("Bob", "1", "on the newest port")});
+    QCOMPARE(ReadStoreSections()["Identification"]["MyPortnb"], before);
+    ::close(holder);
+    QTRY_COMPARE(ReadStoreSections()["Identification"]["MyPortnb"], QString::number(port));
+    QVERIFY(
+        receiver->status->text().contains(QStringLiteral("The reply port is now %1.").arg(port)));
+    QCOMPARE(recorder.boxes.size(), 1);
 }
 
 int main(int argc, char* argv[])
@@ -609,6 +813,7 @@ int main(int argc, char* argv[])
         QObject::connect(&window, &ReceiverWindow::messagesShown, [] { std::puts("shown"); });
         return QApplication::exec();
     }
+    ShowStoreFailuresInBoxes(); // as the receiver's own main does
     TestReceiver test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
