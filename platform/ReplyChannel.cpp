@@ -1,5 +1,7 @@
 #include "platform/ReplyChannel.h"
 
+#include "platform/WindowActivation.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLocalServer>
@@ -51,8 +53,9 @@ public:
 
     QLocalSocket* socket;
     const int frameTimeoutMs;
-    QByteArray buffer;    // bytes read; those before `offset` are handled
-    qsizetype offset = 0; // handled frames are skipped, never erased one by one
+    QByteArray buffer;       // bytes read; those before `offset` are handled
+    qsizetype offset = 0;    // handled frames are skipped, never erased one by one
+    QString activationToken; // for the next frame
     QDeadlineTimer deadline;
     QTimer expiry;
     bool handling = false;
@@ -235,10 +238,18 @@ void ReplyChannelServer::serve(Connection* connection)
 bool ReplyChannelServer::handleFrame(Connection* connection, std::uint32_t message,
                                      std::uint32_t dwData, const QByteArray& data)
 {
+    if (message == ChannelMessage::ActivationToken) {
+        connection->activationToken = QString::fromUtf8(data);
+        connection->lastActivation.reset();
+        answer(connection, 1);
+        return true;
+    }
     if (message == ChannelMessage::Activate && connection->lastActivation) {
         answer(connection, *connection->lastActivation);
         return true;
     }
+    // A frame without a token of its own clears one left by another client.
+    SetPendingActivationToken(std::exchange(connection->activationToken, QString()));
     Running frame{this, connection};
     Running* outer = std::exchange(running, &frame);
     connection->handling = true;
@@ -266,7 +277,8 @@ QByteArray ChannelFrame(std::uint32_t message, std::uint32_t dwData, const QByte
 
 std::optional<std::uint32_t> SendChannelMessage(const QString& path, std::uint32_t message,
                                                 std::uint32_t dwData, const QByteArray& data,
-                                                int timeoutMs, QString* error)
+                                                int timeoutMs, QString* error,
+                                                const QString& activationToken)
 {
     auto fail = [error](const QString& reason) -> std::optional<std::uint32_t> {
         if (error)
@@ -280,16 +292,21 @@ std::optional<std::uint32_t> SendChannelMessage(const QString& path, std::uint32
                             socket.error() == QLocalSocket::ConnectionRefusedError;
         return fail(absent ? QStringLiteral("nothing is listening there") : socket.errorString());
     }
-    socket.write(ChannelFrame(message, dwData, data));
+    QByteArray frames = ChannelFrame(message, dwData, data);
+    // The token's frame is answered first: a copy that does not know it answers 0.
+    const int answerSize = activationToken.isEmpty() ? 4 : 8;
+    if (!activationToken.isEmpty())
+        frames.prepend(ChannelFrame(ChannelMessage::ActivationToken, 0, activationToken.toUtf8()));
+    socket.write(frames);
     if (!socket.waitForBytesWritten(timeoutMs))
         return fail(socket.errorString());
     QByteArray answer;
-    while (answer.size() < 4) {
+    while (answer.size() < answerSize) {
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs))
             return fail(socket.state() == QLocalSocket::ConnectedState
                             ? QStringLiteral("no answer in time")
                             : QStringLiteral("the connection was closed without an answer"));
-        answer += socket.read(4 - answer.size());
+        answer += socket.read(answerSize - answer.size());
     }
-    return readU32(answer.constData());
+    return readU32(answer.constData() + answerSize - 4);
 }

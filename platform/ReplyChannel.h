@@ -19,6 +19,9 @@ namespace ChannelMessage {
 constexpr std::uint32_t CopyData = 0x004A;   // a reply request
 constexpr std::uint32_t Activate = 0x8001;   // bring the main window to the foreground
 constexpr std::uint32_t FindWindow = 0x8002; // 1 when a window has the caption in the data
+// The data is an activation token (UTF-8) for the window that the next frame of the same
+// connection brings forward; it is answered with 1 and is no request of its own.
+constexpr std::uint32_t ActivationToken = 0x8003;
 } // namespace ChannelMessage
 
 constexpr std::uint32_t MaxChannelFrameData = 65536;
@@ -95,10 +98,13 @@ private:
 };
 
 // Sends one frame and waits for the answer. `timeoutMs` bounds each wait (-1 waits for as
-// long as the handler runs). Empty on failure, with the reason in `error`.
+// long as the handler runs). Empty on failure, with the reason in `error`. A non-empty
+// `activationToken` goes first, in a frame of its own, for the window the request brings
+// forward.
 std::optional<std::uint32_t> SendChannelMessage(const QString& path, std::uint32_t message,
                                                 std::uint32_t dwData, const QByteArray& data,
-                                                int timeoutMs, QString* error = nullptr);
+                                                int timeoutMs, QString* error = nullptr,
+                                                const QString& activationToken = QString());
 
 // Encodes a frame as a client sends it.
 QByteArray ChannelFrame(std::uint32_t message, std::uint32_t dwData, const QByteArray& data);

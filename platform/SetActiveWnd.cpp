@@ -2,6 +2,7 @@
 
 #include "platform/RuntimePaths.h"
 #include "platform/SingleInstance.h"
+#include "platform/WindowActivation.h"
 
 #include <QGuiApplication>
 
@@ -18,18 +19,6 @@ QWindow* findOwnWindow(const QString& caption)
             return window;
     }
     return nullptr;
-}
-
-void bringForward(QWindow* window)
-{
-    if (window->windowStates() & Qt::WindowMinimized)
-        window->showNormal();
-    else
-        window->show();
-    if (QGuiApplication::focusWindow() == window)
-        return;
-    window->raise();
-    window->requestActivate();
 }
 
 } // namespace
@@ -49,12 +38,24 @@ WindowHandle FindWindowByCaption(const QString& caption)
     return handle;
 }
 
-void ForceForeground(const WindowHandle& handle)
+void ForceForeground(const WindowHandle& handle, const QString& activationToken)
 {
     if (handle.window)
-        bringForward(handle.window);
+        ActivateWindow(handle.window);
     else if (!handle.channel.isEmpty())
-        SendChannelMessage(handle.channel, ChannelMessage::Activate, 0, {}, ChannelTimeoutMs);
+        SendChannelMessage(handle.channel, ChannelMessage::Activate, 0, {}, ChannelTimeoutMs,
+                           nullptr, activationToken);
+}
+
+QString TakeLaunchActivationToken()
+{
+    for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        const QString token = qEnvironmentVariable(name);
+        qunsetenv(name);
+        if (!token.isEmpty())
+            return token;
+    }
+    return QString();
 }
 
 ChannelProc MainWindowProc(std::function<QWindow*()> mainWindow)

@@ -22,8 +22,13 @@ struct WindowHandle
 WindowHandle FindWindowByCaption(const QString& caption);
 
 // Restores a minimised window (or shows it), raises it and gives it the foreground. A null
-// handle does nothing.
-void ForceForeground(const WindowHandle& window);
+// handle does nothing. The running copy gets `activationToken` for its window.
+void ForceForeground(const WindowHandle& window, const QString& activationToken = QString());
+
+// What the desktop gave this program at its start to bring a window forward with:
+// XDG_ACTIVATION_TOKEN on Wayland, DESKTOP_STARTUP_ID on X11. Taken once, so that programs
+// started from here do not inherit it.
+QString TakeLaunchActivationToken();
 
 // The channel handler of a main window: answers the activate and find-window messages
 // and 0 to any other. `mainWindow` is asked for the window each time.
