@@ -6,6 +6,7 @@
 #include "app/Validation.h"
 #include "messaging/MessageRecord.h"
 #include "messaging/ReceiveString.h"
+#include "platform/WindowActivation.h"
 #include "receiver/History.h"
 #include "receiver/Notifier.h"
 #include "receiver/ReplyRequester.h"
@@ -688,7 +689,8 @@ void ReceiverWindow::replyToSelected()
     }
     statusBar()->showMessage(
         QStringLiteral("Handing the reply to %1 over to Quorvane...").arg(message->name));
-    replies->send(block);
+    // Asked now, while the key or click that chose Reply is the user's latest input.
+    replies->send(block, RequestActivationToken(windowHandle()));
 }
 
 void ReceiverWindow::replyFinished(const QString& problem)

@@ -32,7 +32,7 @@ bool channelAnswers(const QString& path)
 
 // Runs on the worker thread. Empty when Quorvane took the request.
 QString deliver(const QString& channel, const QString& program, int startTimeout,
-                const QByteArray& block)
+                const QByteArray& block, const QString& token)
 {
     if (!channelAnswers(channel)) {
         const QFileInfo info(program);
@@ -52,7 +52,7 @@ QString deliver(const QString& channel, const QString& program, int startTimeout
     }
     QString error;
     // No bound on the wait: Quorvane answers once its user has dealt with the "Reply" box.
-    if (!SendChannelMessage(channel, ChannelMessage::CopyData, 0, block, -1, &error))
+    if (!SendChannelMessage(channel, ChannelMessage::CopyData, 0, block, -1, &error, token))
         return QStringLiteral("Quorvane did not take the reply request (%1).").arg(error);
     return QString();
 }
@@ -85,12 +85,13 @@ void ReplyRequester::setStartTimeout(int milliseconds)
     startTimeout = milliseconds;
 }
 
-void ReplyRequester::send(const QByteArray& block)
+void ReplyRequester::send(const QByteArray& block, const QString& activationToken)
 {
     ++pending;
     const QString channel = ReplyChannelPath();
-    std::thread([link = link, channel, program = program, timeout = startTimeout, block] {
-        const QString problem = deliver(channel, program, timeout, block);
+    std::thread([link = link, channel, program = program, timeout = startTimeout, block,
+                 activationToken] {
+        const QString problem = deliver(channel, program, timeout, block, activationToken);
         const std::lock_guard<std::mutex> lock(link->mutex);
         if (ReplyRequester* target = link->target)
             QMetaObject::invokeMethod(

@@ -21,8 +21,9 @@ public:
     // How long a freshly started copy may take to answer on the channel.
     void setStartTimeout(int milliseconds);
 
-    // Sends the block as a copy-data message; finished() reports the outcome.
-    void send(const QByteArray& block);
+    // Sends the block as a copy-data message, with the token that lets Quorvane's window
+    // come forward where the compositor asks for one; finished() reports the outcome.
+    void send(const QByteArray& block, const QString& activationToken = QString());
     int pendingCount() const { return pending; }
 
 signals:

@@ -55,6 +55,13 @@ int main(int argc, char* argv[])
         QStringLiteral("raw"), QStringLiteral("Send the bytes of FILE as the request, unchanged."),
         QStringLiteral("FILE"));
     parser.addOption(raw);
+    const QCommandLineOption token(
+        QStringLiteral("activation-token"),
+        QStringLiteral("Hand TOKEN over with the request, so that Quorvane's window may come\n"
+                       "forward on a Wayland desktop. Default: XDG_ACTIVATION_TOKEN from the\n"
+                       "environment, as a launcher sets it."),
+        QStringLiteral("TOKEN"));
+    parser.addOption(token);
     parser.addPositionalArgument(QStringLiteral("NAME"),
                                  QStringLiteral("The correspondent's name."));
     parser.addPositionalArgument(QStringLiteral("IP"),
@@ -95,7 +102,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     // The running copy answers once the user has dealt with any "Reply" box: wait for it.
-    if (!SendChannelMessage(path, ChannelMessage::CopyData, 0, block, -1, &error)) {
+    const QString activationToken =
+        parser.isSet(token) ? parser.value(token) : qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+    if (!SendChannelMessage(path, ChannelMessage::CopyData, 0, block, -1, &error,
+                            activationToken)) {
         std::fprintf(stderr, "quorvane-reply: no running Quorvane answered on %s (%s)\n",
                      qPrintable(path), qPrintable(error));
         return 1;

@@ -2,9 +2,12 @@
 
 #include "app/SettingsStore.h"
 
+#include "platform/WindowActivation.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QTimer>
 
 namespace {
 MessageBoxAnswerer& answerer()
@@ -27,6 +30,9 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& title)
         return;
     }
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    // A box that a request from another program opens comes forward with its token.
+    if (HasPendingActivationToken())
+        QTimer::singleShot(0, &box, [&box] { ActivateWindow(box.windowHandle()); });
     box.exec();
 }
 

@@ -162,7 +162,7 @@ bool SendForm::Form_Load()
     if (PrevInstance()) {
         const QString caption = windowTitle();
         setWindowTitle(ThrowAwayCaption);
-        ForceForeground(FindWindowByCaption(caption));
+        ForceForeground(FindWindowByCaption(caption), TakeLaunchActivationToken());
         return false;
     }
     InstanceChannel().setProc(MainWindowProc([this] { return windowHandle(); }));

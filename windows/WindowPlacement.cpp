@@ -54,6 +54,10 @@ void RestoreWindowPosition(QWidget* window, const QString& prefix)
 
 void StoreWindowPosition(const QWidget* window, const QString& prefix)
 {
+    // A Wayland client cannot place its windows and reads (0,0) back: the position the user
+    // left in another session stays.
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        return;
     SaveWindowPosition(prefix, PixelsToTwips(window, window->x()),
                        PixelsToTwips(window, window->y()));
 }
