@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QTest>
 #include <cstdlib>
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -23,6 +28,22 @@ void removeFoldersAtExit()
 }
 
 } // namespace
+
+#ifdef Q_OS_LINUX
+QScopeGuard<std::function<void()>> WithoutCapability(int capability)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    syscall(SYS_capget, &header, caps);
+    __user_cap_data_struct dropped[2] = {caps[0], caps[1]};
+    dropped[0].effective &= ~(1u << capability);
+    syscall(SYS_capset, &header, dropped);
+    return QScopeGuard<std::function<void()>>([header, low = caps[0], high = caps[1]]() mutable {
+        __user_cap_data_struct restored[2] = {low, high};
+        syscall(SYS_capset, &header, restored);
+    });
+}
+#endif
 
 PrivateFolders::PrivateFolders()
 {

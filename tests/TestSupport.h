@@ -5,9 +5,11 @@
 
 #include <QMap>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <future>
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 7, 0)
@@ -28,6 +30,12 @@ template <typename T> bool Ready(const std::future<T>& future)
 {
     return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
+
+#ifdef Q_OS_LINUX
+// Until the guard ends, this thread, and the threads it starts meanwhile, lack the
+// capability (such as CAP_DAC_OVERRIDE or CAP_NET_BIND_SERVICE) as an ordinary user does.
+QScopeGuard<std::function<void()>> WithoutCapability(int capability);
+#endif
 
 // Fresh temporary config and runtime folders (the runtime one private to the user).
 class PrivateFolders

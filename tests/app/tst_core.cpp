@@ -66,23 +66,6 @@ void compareUsers(const QStringList& expected)
 
 const QString Localhost = QStringLiteral("localhost|127.0.0.1|505");
 
-// Root writes anywhere: until the guard ends, this process writes only where the permissions
-// let an ordinary user.
-auto withoutWriteOverride()
-{
-#ifdef Q_OS_LINUX
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    syscall(SYS_capget, &header, caps);
-    __user_cap_data_struct dropped[2] = {caps[0], caps[1]};
-    dropped[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
-    syscall(SYS_capset, &header, dropped);
-    return qScopeGuard([=]() mutable { syscall(SYS_capset, &header, caps); });
-#else
-    return qScopeGuard([] {});
-#endif
-}
-
 } // namespace
 
 class TestCore : public QObject
@@ -628,11 +611,11 @@ void TestCore::unchangedStoreIsNotWritten()
     const QString folder = QFileInfo(StoreFilePath()).path();
     const QFile::Permissions mode = QFile::permissions(folder);
     const auto restore = qScopeGuard([=] { QFile::setPermissions(folder, mode); });
-    std::optional<decltype(withoutWriteOverride())> asUser;
+    std::optional<QScopeGuard<std::function<void()>>> asUser;
     if (readOnly) {
         QVERIFY(QFile::remove(StoreFilePath() + ".lock"));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        asUser.emplace(withoutWriteOverride());
+        asUser.emplace(WithoutCapability(CAP_DAC_OVERRIDE));
         QVERIFY(!QFile(folder + "/probe").open(QIODevice::WriteOnly));
     }
     startUp();

@@ -8,7 +8,6 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusInterface>
-#include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,34 +21,10 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
-namespace {
-
-struct AccessibleRef
-{
-    QString service;
-    QDBusObjectPath path;
-};
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, AccessibleRef& ref)
-{
-    argument.beginStructure();
-    argument >> ref.service >> ref.path;
-    argument.endStructure();
-    return argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& argument, const AccessibleRef& ref)
-{
-    argument.beginStructure();
-    argument << ref.service << ref.path;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(AccessibleRef)
+// An accessible object: its bus name and path.
+using AccessibleRef = std::pair<QString, QString>;
 
 namespace {
 
@@ -124,8 +99,6 @@ std::unique_ptr<QProcess> TestWayland::start(const QString& program, const QStri
 
 void TestWayland::initTestCase()
 {
-    qDBusRegisterMetaType<AccessibleRef>();
-    qDBusRegisterMetaType<QList<AccessibleRef>>();
     if (!ActivationTokensBuiltIn())
         QSKIP("Built without Wayland activation (needs libwayland-dev, wayland-protocols and "
               "qt6-base-private-dev).");
@@ -256,8 +229,20 @@ QList<AccessibleRef> TestWayland::children(const QString& service, const QString
     const QDBusMessage reply = accessibilityBus().call(
         QDBusMessage::createMethodCall(service, path, "org.a11y.atspi.Accessible", "GetChildren"));
     QList<AccessibleRef> found;
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        reply.arguments().value(0).value<QDBusArgument>() >> found;
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return found;
+    const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        AccessibleRef child;
+        QDBusObjectPath childPath;
+        list.beginStructure();
+        list >> child.first >> childPath;
+        list.endStructure();
+        child.second = childPath.path();
+        found.append(child);
+    }
+    list.endArray();
     return found;
 }
 
@@ -265,8 +250,8 @@ QString TestWayland::activeFrame()
 {
     for (const AccessibleRef& app :
          children("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")) {
-        for (const AccessibleRef& frame : children(app.service, app.path.path())) {
-            QDBusInterface accessible(frame.service, frame.path.path(), "org.a11y.atspi.Accessible",
+        for (const AccessibleRef& frame : children(app.first, app.second)) {
+            QDBusInterface accessible(frame.first, frame.second, "org.a11y.atspi.Accessible",
                                       accessibilityBus());
             const QDBusMessage state = accessible.call("GetState");
             QList<uint> words;

@@ -533,11 +533,9 @@ void TestReceiver::shownMessagesAreStoredOnceTheFaultGoes()
         QSqlDatabase::removeDatabase("other");
     });
     QFile filler(folder + "/filler");
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    QVERIFY(syscall(SYS_capget, &header, caps) == 0);
-    const auto restore = qScopeGuard([&]() mutable {
-        syscall(SYS_capset, &header, caps);
+    std::optional<QScopeGuard<std::function<void()>>> asUser;
+    const auto restore = qScopeGuard([&] {
+        asUser.reset();
         receiver.reset();
         if (fault == "full disk")
             QProcess::execute("umount", {folder});
@@ -580,9 +578,7 @@ void TestReceiver::shownMessagesAreStoredOnceTheFaultGoes()
         mend = [&] { QVERIFY(sql.exec("COMMIT")); };
     } else if (fault == "read-only file") {
         // As an ordinary user, for whom file modes count, while the history opens.
-        caps[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
-        QVERIFY(syscall(SYS_capset, &header, caps) == 0);
-        caps[0].effective |= 1u << CAP_DAC_OVERRIDE;
+        asUser.emplace(WithoutCapability(CAP_DAC_OVERRIDE));
         receiver.reset();
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         makeReceiver();
@@ -750,12 +746,7 @@ void TestReceiver::portProblemsAreExplained()
     QFETCH(QString, stored);
     QFETCH(QString, problem);
     // Without the right to open ports below 1024, as an ordinary user, until the case ends.
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2] = {};
-    QVERIFY(syscall(SYS_capget, &header, caps) == 0);
-    const auto restore = qScopeGuard([=]() mutable { syscall(SYS_capset, &header, caps); });
-    caps[0].effective &= ~(1u << CAP_NET_BIND_SERVICE);
-    QVERIFY(syscall(SYS_capset, &header, caps) == 0);
+    const auto asUser = WithoutCapability(CAP_NET_BIND_SERVICE);
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::Any, 0));
     stored.replace("%1", QString::number(occupant.serverPort()));
