@@ -134,14 +134,14 @@ public:
         QList<StoredMessage> found;
         if (!ensureOpen(result, busy).isEmpty())
             return found;
-        if (const int code = readOpen(filter, limit, found); code != 0) {
+        if (const int code = readOpen(filter, limit, found, result.error); code != 0) {
             found.clear();
             giveUp(result, code);
         }
         return found;
     }
 
-    int readOpen(const QString& filter, int limit, QList<StoredMessage>& found)
+    int readOpen(const QString& filter, int limit, QList<StoredMessage>& found, QString& reason)
     {
         QSqlQuery query(QSqlDatabase::database(name));
         query.setForwardOnly(true);
@@ -154,8 +154,10 @@ public:
                           .arg(limit));
         for (int i = 0; i < (filter.isEmpty() ? 0 : 3); ++i)
             query.addBindValue(likePattern(filter));
-        if (!query.exec())
+        if (!query.exec()) {
+            reason = reasonOf(query.lastError());
             return std::max(codeOf(query.lastError()), 1);
+        }
         while (query.next()) {
             StoredMessage m;
             m.id = query.value(0).toLongLong();
@@ -251,12 +253,7 @@ private:
         QString problem = openFile(busy);
         if (!problem.isEmpty() && damaged(lastCode)) {
             close();
-            const QString aside = moveAside();
-            result.note =
-                QStringLiteral("The message history %1 was damaged (%2). It was moved "
-                               "aside as %3 and a new one was started.")
-                    .arg(QDir::toNativeSeparators(path), problem, QDir::toNativeSeparators(aside));
-            result.reopened = true;
+            setAside(result, problem);
             problem = openFile(busy);
         }
         if (!problem.isEmpty())
@@ -323,18 +320,13 @@ private:
     void giveUp(Result& result, int code)
     {
         close();
-        if (!damaged(code))
-            return;
-        const QString aside = moveAside();
-        result.note = QStringLiteral("The message history %1 was damaged. It was moved aside as "
-                                     "%2 and a new one was started.")
-                          .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(aside));
-        result.reopened = true;
+        if (damaged(code))
+            setAside(result, result.error);
     }
 
-    // messages.sqlite.damaged-<date>, with its log and index beside it under the same name,
-    // so that SQLite finds them if someone tries to rescue it.
-    QString moveAside()
+    // Moves the damaged file to messages.sqlite.damaged-<date>, with its log and index
+    // beside it under the same name, so that SQLite finds them if someone tries to rescue it.
+    void setAside(Result& result, const QString& problem)
     {
         const QString stem =
             path + QStringLiteral(".damaged-") +
@@ -346,7 +338,11 @@ private:
         for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
             if (QFileInfo::exists(path + suffix))
                 QFile::rename(path + suffix, aside + suffix);
-        return aside;
+        result.note =
+            QStringLiteral("The message history %1 was damaged (%2). It was moved aside "
+                           "as %3 and a new one was started.")
+                .arg(QDir::toNativeSeparators(path), problem, QDir::toNativeSeparators(aside));
+        result.reopened = true;
     }
 
     QString path;
@@ -507,13 +503,7 @@ void History::written(const QList<StoredMessage>& batch, const QList<qint64>& de
     writing = false;
     if (settling)
         settling->quit();
-    if (!result.note.isEmpty())
-        noteText = result.note;
-    // Watched from when the file is there: deleted or replaced, it is opened again at once.
-    if (result.reopened || watcher->files().isEmpty())
-        watch();
-    if (result.reopened)
-        emit reopened();
+    takeFileEvents(result);
     if (!result.error.isEmpty()) {
         for (Waiting& w : queue)
             w.writing = false;
@@ -529,18 +519,15 @@ void History::written(const QList<StoredMessage>& batch, const QList<qint64>& de
     for (qsizetype i = 0; i < batch.size(); ++i) {
         const qint64 waitingId = batch[i].id;
         const qint64 id = result.ids.value(i);
-        auto it = std::find_if(queue.begin(), queue.end(),
-                               [waitingId](const Waiting& w) { return w.message.id == waitingId; });
-        if (it == queue.end()) {
+        const std::optional<Waiting> taken = takeWaiting(waitingId);
+        if (!taken) {
             // Deleted by the user while it was being written.
             if (id > 0)
                 deletions.append(id);
             continue;
         }
-        StoredMessage message = it->message;
-        const bool shown = it->shown;
-        queuedBytes -= it->bytes;
-        queue.erase(it);
+        StoredMessage message = taken->message;
+        const bool shown = taken->shown;
         if (id > 0) {
             message.id = id;
             if (shown)
@@ -589,14 +576,43 @@ void History::watch()
     watcher->addPath(file);
 }
 
+void History::takeFileEvents(const Result& result)
+{
+    if (!result.note.isEmpty())
+        noteText = result.note;
+    // Watched from when the file is there: deleted or replaced, it is opened again at once.
+    if (result.reopened || watcher->files().isEmpty())
+        watch();
+    if (result.reopened)
+        emit reopened();
+}
+
+std::optional<History::Waiting> History::takeWaiting(qint64 id)
+{
+    const auto it = std::find_if(queue.begin(), queue.end(),
+                                 [id](const Waiting& w) { return w.message.id == id; });
+    if (it == queue.end())
+        return std::nullopt;
+    Waiting taken = std::move(*it);
+    queuedBytes -= taken.bytes;
+    queue.erase(it);
+    return taken;
+}
+
+QList<StoredMessage> History::waitingMatching(const QString& filter, int limit) const
+{
+    QList<StoredMessage> found;
+    for (auto it = queue.rbegin(); it != queue.rend() && found.size() < limit; ++it)
+        if (it->shown && (filter.isEmpty() || contains(it->message, filter)))
+            found.append(it->message);
+    return found;
+}
+
 int History::find(const QString& filter, int limit)
 {
     const int asked = ++serial;
     if (!thread || !locked) {
-        QList<StoredMessage> found;
-        for (auto it = queue.rbegin(); it != queue.rend() && found.size() < limit; ++it)
-            if (it->shown && (filter.isEmpty() || contains(it->message, filter)))
-                found.append(it->message);
+        const QList<StoredMessage> found = waitingMatching(filter, limit);
         QMetaObject::invokeMethod(
             this, [this, asked, found] { emit this->found(asked, found); }, Qt::QueuedConnection);
         return asked;
@@ -607,24 +623,16 @@ int History::find(const QString& filter, int limit)
         QMetaObject::invokeMethod(
             this,
             [this, filter, limit, asked, rows, result] {
-                if (!result.note.isEmpty()) {
-                    noteText = result.note;
+                takeFileEvents(result);
+                if (!result.note.isEmpty())
                     emit changed();
-                }
                 // Waiting messages are newer than any stored one. They are merged here, on
                 // this thread, so that the list matches what was shown when it arrives.
-                QList<StoredMessage> merged;
-                for (auto it = queue.rbegin(); it != queue.rend() && merged.size() < limit; ++it)
-                    if (it->shown && (filter.isEmpty() || contains(it->message, filter)))
-                        merged.append(it->message);
+                QList<StoredMessage> merged = waitingMatching(filter, limit);
                 for (const StoredMessage& m : rows) {
                     if (merged.size() >= limit)
                         break;
                     merged.append(m);
-                }
-                if (result.reopened) {
-                    watch();
-                    emit reopened();
                 }
                 emit found(asked, merged);
             },
@@ -641,12 +649,7 @@ void History::remove(const QList<qint64>& ids)
             deletions.append(id);
             continue;
         }
-        auto it = std::find_if(queue.begin(), queue.end(),
-                               [id](const Waiting& w) { return w.message.id == id; });
-        if (it != queue.end()) {
-            queuedBytes -= it->bytes;
-            queue.erase(it);
-        }
+        takeWaiting(id);
         gone.append(id);
     }
     if (!gone.isEmpty()) {

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <deque>
 #include <memory>
+#include <optional>
 
 struct StoredMessage
 {
@@ -107,6 +108,11 @@ private:
     void written(const QList<StoredMessage>& batch, const QList<qint64>& deleted,
                  const Result& result);
     bool takeLock();
+    // What the history's thread found of the file itself: a note, another file in use.
+    void takeFileEvents(const Result& result);
+    std::optional<Waiting> takeWaiting(qint64 id);
+    // The shown waiting messages that match, newest first.
+    QList<StoredMessage> waitingMatching(const QString& filter, int limit) const;
     void retryLater(const QString& reason);
     void showUnshown();
     void watch();
