@@ -365,6 +365,10 @@ int main(int argc, char* argv[])
         } window(Launcher);
         window.setWindowTitle(Launcher);
         window.setFocusPolicy(Qt::StrongFocus);
+        // The compositor focuses the new window on its own. Qt's own request to activate it
+        // on show may land after the first key, newer than the token that key makes: the
+        // compositor would then refuse that token as stale.
+        window.setAttribute(Qt::WA_ShowWithoutActivating);
         window.show();
         return QApplication::exec();
     }
