@@ -6,7 +6,7 @@
 #include "BenchSupport.h"
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
-#include "receiver/History.h"
+#include "history/History.h"
 #include "receiver/ReceiverWindow.h"
 
 #include <QApplication>

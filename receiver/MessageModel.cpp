@@ -33,9 +33,33 @@ QString MessageModel::displayName(const StoredMessage& message)
     return message.malformed ? QStringLiteral("malformed") : message.name;
 }
 
+QString MessageModel::status(const StoredMessage& message)
+{
+    if (!message.sent)
+        return QStringLiteral("Received");
+    switch (message.outcome) {
+    case Outcome::Delivered:
+        return QStringLiteral("Sent, delivered");
+    case Outcome::Failed:
+        return QStringLiteral("Sent, failed: ") + message.reason;
+    default:
+        return QStringLiteral("Sent, stopped");
+    }
+}
+
 QString MessageModel::remarks(const StoredMessage& message)
 {
     QStringList notes;
+    if (message.sent) {
+        notes << QStringLiteral("Sent by you as %1 with reply port %2.")
+                     .arg(message.ownName, message.ownPort);
+        if (message.outcome == Outcome::Delivered)
+            notes << QStringLiteral("Delivered.");
+        else if (message.outcome == Outcome::Failed)
+            notes << QStringLiteral("Not delivered: %1.").arg(message.reason);
+        else
+            notes << QStringLiteral("Stopped before it was delivered.");
+    }
     if (message.malformed)
         notes << QStringLiteral("Malformed: fewer than two NUL bytes; the bytes are shown as "
                                 "they came.");
@@ -74,6 +98,8 @@ QVariant MessageModel::data(const QModelIndex& index, int role) const
             return displayName(row.message);
         case AddressColumn:
             return row.message.address;
+        case StatusColumn:
+            return status(row.message);
         default:
             return row.summary;
         }
@@ -95,7 +121,8 @@ QVariant MessageModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
     static const QStringList names{QStringLiteral("Time"), QStringLiteral("Name"),
-                                   QStringLiteral("Address"), QStringLiteral("Text")};
+                                   QStringLiteral("Address"), QStringLiteral("Status"),
+                                   QStringLiteral("Text")};
     return names.value(section);
 }
 

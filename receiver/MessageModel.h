@@ -1,9 +1,9 @@
 #pragma once
-// The messages the window lists, newest first, in a ring of fixed capacity so that a flood
-// of senders cannot take more memory than the window can show. Messages stored together
-// arrive as one insert.
+// The messages the window lists, received and sent, newest first, in a ring of fixed capacity so
+// that a flood of senders cannot take more memory than the window can show. Messages stored
+// together arrive as one insert.
 
-#include "receiver/History.h"
+#include "history/History.h"
 
 #include <QAbstractTableModel>
 #include <vector>
@@ -12,7 +12,7 @@ class MessageModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { TimeColumn, NameColumn, AddressColumn, TextColumn, ColumnCount };
+    enum Column { TimeColumn, NameColumn, AddressColumn, StatusColumn, TextColumn, ColumnCount };
 
     explicit MessageModel(int capacity, QObject* parent = nullptr);
 
@@ -32,6 +32,8 @@ public:
     // What the list and the detail say about cut, malformed and incomplete records.
     static QString remarks(const StoredMessage& message);
     static QString displayName(const StoredMessage& message);
+    // Received, or what became of a message sent; in words, for everyone.
+    static QString status(const StoredMessage& message);
 
 private:
     struct Row

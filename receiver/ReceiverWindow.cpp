@@ -4,10 +4,10 @@
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "app/Validation.h"
+#include "history/History.h"
 #include "messaging/MessageRecord.h"
 #include "messaging/ReceiveString.h"
 #include "platform/WindowActivation.h"
-#include "receiver/History.h"
 #include "receiver/Notifier.h"
 #include "receiver/ReplyRequester.h"
 #include "windows/DialogSupport.h"
@@ -24,11 +24,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSet>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
@@ -43,7 +45,9 @@ namespace {
 const QString Caption = QStringLiteral("Received Messages");
 const QString ReplyTitle = QStringLiteral("Reply");
 constexpr std::int32_t DefaultReplyPort = 505;
-constexpr qint64 ShowInterval = 40; // ms
+constexpr qint64 ShowInterval = 40;       // ms
+constexpr int ConversationInterval = 200; // ms
+constexpr int MaxConversations = 1000;
 
 // An IPv4 sender reaches the dual-stack socket as ::ffff:a.b.c.d; show it as a.b.c.d.
 QString addressText(const QHostAddress& address)
@@ -159,9 +163,13 @@ const QString ReceiverWindow::KeepDaysKey = QStringLiteral("KeepDays");
 ReceiverWindow::ReceiverWindow(QWidget* parent)
     : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this)),
       store(new History(this)), notifier(new Notifier(this)),
-      messageModel(new MessageModel(maxKept, this)), showTimer(new QTimer(this))
+      messageModel(new MessageModel(maxKept, this)), conversationModel(new ConversationModel(this)),
+      conversationTimer(new QTimer(this)), showTimer(new QTimer(this))
 {
     showTimer->setSingleShot(true);
+    conversationTimer->setSingleShot(true);
+    conversationTimer->setInterval(ConversationInterval);
+    connect(conversationTimer, &QTimer::timeout, this, &ReceiverWindow::refreshConversations);
     connect(showTimer, &QTimer::timeout, this, &ReceiverWindow::showWaiting);
     setObjectName(QStringLiteral("ReceiverWindow"));
     setWindowTitle(Caption);
@@ -176,7 +184,16 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     connect(store, &History::found, this, &ReceiverWindow::listFound);
     connect(store, &History::saved, this, &ReceiverWindow::messagesSaved);
     connect(store, &History::removed, this, &ReceiverWindow::messagesRemoved);
-    connect(store, &History::reopened, this, [this] { refreshList(selectedId(), 0); });
+    connect(store, &History::reopened, this, [this] {
+        refreshList(selectedId(), 0);
+        refreshConversations();
+    });
+    connect(store, &History::changedElsewhere, this, [this] { refreshList(selectedId(), 0); });
+    connect(store, &History::conversationsChanged, this, [this] {
+        if (!conversationTimer->isActive())
+            conversationTimer->start();
+    });
+    connect(store, &History::conversationsFound, this, &ReceiverWindow::conversationsFound);
     SetStoreSavedHandler([this] {
         if (changedPort != 0)
             showPortChange();
@@ -184,6 +201,7 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     store->open(History::defaultPath(), days);
     showHistoryState();
     refreshList(0, 0);
+    refreshConversations();
 
     connect(messages, &MessageServer::recordReceived, this, &ReceiverWindow::addMessage);
     connect(notifier, &Notifier::clicked, this, &ReceiverWindow::showMessage);
@@ -197,6 +215,14 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     connect(new QShortcut(QKeySequence::Delete, messageList, nullptr, nullptr, Qt::WidgetShortcut),
             &QShortcut::activated, this, &ReceiverWindow::deleteSelected);
     connect(search, &QLineEdit::textChanged, this, &ReceiverWindow::applySearch);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+        search->setFocus(Qt::ShortcutFocusReason);
+        search->selectAll();
+    });
+    connect(conversationList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &ReceiverWindow::openConversation);
+    // Enter on a conversation replies to it: opening one selects its newest message.
+    connect(conversationList, &QListView::activated, this, &ReceiverWindow::replyToSelected);
     connect(changePort, &QPushButton::clicked, this, &ReceiverWindow::changeReplyPort);
     connect(newPort, &QLineEdit::returnPressed, this, &ReceiverWindow::changeReplyPort);
     connect(startAtLogin, &QCheckBox::toggled, this, &ReceiverWindow::setStartAtLogin);
@@ -311,7 +337,7 @@ void ReceiverWindow::buildControls()
     header->resizeSection(MessageModel::AddressColumn,
                           metrics.horizontalAdvance(QStringLiteral("000.000.000.000")) + padding);
 
-    auto* fields = new QFormLayout;
+    auto* fields = details = new QFormLayout;
     auto addField = [&](QLineEdit*& field, const char* name, const QString& caption) {
         field = new QLineEdit(central);
         field->setObjectName(QLatin1String(name));
@@ -346,17 +372,44 @@ void ReceiverWindow::buildControls()
     buttons->addStretch(1);
     buttons->addWidget(replyButton);
 
+    // The conversations beside the messages.
+    auto* splitter = new QSplitter(Qt::Horizontal, central);
+    auto* side = new QWidget(splitter);
+    auto* sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(0, 0, 0, 0);
+    conversationList = new QListView(side);
+    conversationList->setObjectName(QStringLiteral("conversationList"));
+    conversationList->setAccessibleName(QStringLiteral("Conversations"));
+    conversationList->setModel(conversationModel);
+    conversationList->setUniformItemSizes(true);
+    conversationList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto* conversationLabel = new QLabel(QStringLiteral("C&onversations:"), side);
+    conversationLabel->setBuddy(conversationList);
+    sideLayout->addWidget(conversationLabel);
+    sideLayout->addWidget(conversationList, 1);
+
+    auto* main = new QWidget(splitter);
+    auto* mainLayout = new QVBoxLayout(main);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->addLayout(searchRow);
+    // One layout from top to bottom, so that folded remarks always get their height.
+    mainLayout->addWidget(messageList, 1);
+    mainLayout->addLayout(fields);
+    mainLayout->addWidget(remarks);
+    mainLayout->addWidget(messageText, 1);
+    mainLayout->addLayout(buttons);
+    splitter->addWidget(side);
+    splitter->addWidget(main);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+
     layout->addWidget(status);
     layout->addWidget(portRow);
     layout->addWidget(historyStatus);
-    layout->addLayout(searchRow);
-    // One layout from top to bottom, so that folded remarks always get their height.
-    layout->addWidget(messageList, 1);
-    layout->addLayout(fields);
-    layout->addWidget(remarks);
-    layout->addWidget(messageText, 1);
-    layout->addLayout(buttons);
+    layout->addWidget(splitter, 1);
     setCentralWidget(central);
+    setTabOrder(startAtLogin, conversationList);
+    setTabOrder(conversationList, search);
     statusBar();
 }
 
@@ -466,6 +519,7 @@ void ReceiverWindow::addMessage(const IncomingRecord& incoming)
         message.name = message.port = QStringLiteral("");
         message.text = EscapedBytes(incoming.bytes);
     }
+    message.unread = true;
     // Shown once the history has it.
     store->add(message);
 }
@@ -495,8 +549,12 @@ void ReceiverWindow::showWaiting()
         // Following the newest only if the user was there or nowhere.
         const QModelIndexList rows = messageList->selectionModel()->selectedRows();
         const bool follow = rows.isEmpty() || (rows.size() == 1 && rows.first().row() == 0);
-        messageModel->prepend(added);
-        if (follow)
+        QList<StoredMessage> listed = added;
+        if (shown)
+            listed.removeIf(
+                [this](const StoredMessage& m) { return !(Correspondent::of(m) == *shown); });
+        messageModel->prepend(listed);
+        if (follow && !listed.isEmpty())
             selectRow(0);
     }
     if (!isActiveWindow())
@@ -515,7 +573,7 @@ void ReceiverWindow::showHistoryState()
 
 void ReceiverWindow::refreshList(qint64 keepId, int fallbackRow)
 {
-    listSerial = store->find(search->text(), maxKept);
+    listSerial = store->find(search->text(), maxKept, shown);
     listKeepId = keepId;
     listFallbackRow = fallbackRow;
 }
@@ -535,6 +593,50 @@ void ReceiverWindow::listFound(int serial, const QList<StoredMessage>& found)
     messageModel->replace(found);
     const int kept = listKeepId != 0 ? messageModel->rowOf(listKeepId) : -1;
     selectRow(kept >= 0 ? kept : std::min(listFallbackRow, messageModel->rowCount() - 1));
+}
+
+void ReceiverWindow::refreshConversations()
+{
+    conversationTimer->stop();
+    conversationSerial = store->findConversations(MaxConversations);
+}
+
+void ReceiverWindow::conversationsFound(int serial, const QList<Conversation>& found)
+{
+    if (serial != conversationSerial)
+        return;
+    const bool hadFocus = conversationList->hasFocus();
+    {
+        // The line chosen stays chosen; it only moves.
+        const QSignalBlocker quiet(conversationList->selectionModel());
+        conversationModel->replace(found);
+        const int row = conversationModel->rowOf(shown);
+        conversationList->selectionModel()->setCurrentIndex(
+            conversationModel->index(std::max(row, 0)), QItemSelectionModel::ClearAndSelect);
+    }
+    // A conversation whose messages all went: back to all messages.
+    if (shown && conversationModel->rowOf(shown) < 0)
+        openConversation();
+    if (hadFocus)
+        conversationList->setFocus();
+    markShownRead();
+}
+
+void ReceiverWindow::openConversation()
+{
+    const std::optional<Correspondent> chosen =
+        conversationModel->correspondentAt(conversationList->currentIndex().row());
+    if (chosen == shown)
+        return;
+    shown = chosen;
+    refreshList(0, 0);
+    markShownRead();
+}
+
+void ReceiverWindow::markShownRead()
+{
+    if (shown && isActiveWindow() && conversationModel->unreadOf(*shown) > 0)
+        store->markRead(*shown);
 }
 
 void ReceiverWindow::messagesSaved(const QHash<qint64, qint64>& ids)
@@ -591,15 +693,20 @@ void ReceiverWindow::announce(qint64 id, bool mayComeForward)
 
 void ReceiverWindow::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         notifier->endBurst();
+        markShownRead();
+    }
     QMainWindow::changeEvent(event);
 }
 
 void ReceiverWindow::showMessage(qint64 id)
 {
-    if (messageModel->rowOf(id) < 0)
+    if (messageModel->rowOf(id) < 0) {
+        // Among all messages, found again.
+        conversationList->setCurrentIndex(conversationModel->index(0));
         search->clear();
+    }
     selectRow(messageModel->rowOf(id));
     comeForward();
 }
@@ -668,6 +775,14 @@ void ReceiverWindow::showSelected()
     };
     fill(receivedAt,
          message->received.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    // A message sent says when it was sent and to whom.
+    const auto caption = [this](QWidget* field, const QString& text) {
+        if (auto* label = qobject_cast<QLabel*>(details->labelForField(field)))
+            label->setText(text);
+    };
+    caption(receivedAt, message->sent ? QStringLiteral("Sent:") : QStringLiteral("Received:"));
+    caption(fromName, message->sent ? QStringLiteral("To:") : QStringLiteral("From:"));
+    caption(fromPort, message->sent ? QStringLiteral("Port:") : QStringLiteral("Reply port:"));
     fill(fromAddress, message->address);
     fill(fromName, MessageModel::displayName(*message));
     fill(fromPort, message->port);

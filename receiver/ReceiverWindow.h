@@ -1,9 +1,11 @@
 #pragma once
-// "Received Messages": the latest messages of the history, newest first, the selected one
-// in full, a search, Delete, and Reply, which hands the sender's name, address and port to
-// Quorvane. A message arriving while the window is not active is announced.
+// "Received Messages": the conversations on one side, newest first; on the other, the latest
+// messages of the one chosen (or of all), received and sent, newest first, the selected one
+// in full, a search, Delete, and Reply, which hands the correspondent's name, address and
+// port to Quorvane. A message arriving while the window is not active is announced.
 
-#include "receiver/History.h"
+#include "history/History.h"
+#include "receiver/ConversationModel.h"
 #include "receiver/MessageModel.h"
 #include "receiver/MessageServer.h"
 
@@ -15,7 +17,9 @@ class History;
 class Notifier;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
+class QListView;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -40,6 +44,7 @@ public:
     void setMaxKeptMessages(int count);
     ReplyRequester& requester() { return *replies; }
     MessageModel& model() { return *messageModel; }
+    ConversationModel& conversations() { return *conversationModel; }
     History& history() { return *store; }
     Notifier& notifications() { return *notifier; }
     // Section and key of the retention setting: the days messages are kept, 0 for ever.
@@ -59,6 +64,8 @@ public:
     QCheckBox* startAtLogin = nullptr;
     // $XDG_CONFIG_HOME/autostart/quorvane-receiver.desktop
     static QString AutostartEntryPath();
+    // "All messages", then a line per correspondent.
+    QListView* conversationList = nullptr;
     QLineEdit* search = nullptr;
     QTableView* messageList = nullptr;
     // Read-only boxes rather than labels: a sender's name or port may be any length.
@@ -81,6 +88,8 @@ private slots:
     void showWaiting();
     void showHistoryState();
     void listFound(int serial, const QList<StoredMessage>& messages);
+    void conversationsFound(int serial, const QList<Conversation>& found);
+    void openConversation();
     void messagesSaved(const QHash<qint64, qint64>& ids);
     void messagesRemoved(const QList<qint64>& ids);
     void announce(qint64 id, bool mayComeForward);
@@ -104,6 +113,9 @@ private:
     // still listed, else the row `fallbackRow` is selected (none when negative).
     void refreshList(qint64 keepId, int fallbackRow);
     qint64 selectedId() const;
+    void refreshConversations();
+    // The conversation shown counts as read while the window is active.
+    void markShownRead();
     void showPortChange();
     bool listenOn(std::int32_t port);
     const StoredMessage* selectedMessage() const;
@@ -115,6 +127,13 @@ private:
     History* store;
     Notifier* notifier;
     MessageModel* messageModel;
+    ConversationModel* conversationModel;
+    // The conversation shown; none for all messages.
+    std::optional<Correspondent> shown;
+    int conversationSerial = 0;
+    // Conversations are read again at most a few times a second under a stream of messages.
+    QTimer* conversationTimer;
+    QFormLayout* details = nullptr;
     QSystemTrayIcon* tray = nullptr;
     // Stored messages not yet in the list: a busy stream is shown a few times a second,
     // not once per commit.

@@ -63,8 +63,9 @@ const QList<Window>& windows()
          "hostName cancel computers",
          "computers=Computers of the local network|hostName=Computer name:"},
         {"ReceiverWindow", [] { return new ReceiverWindow; }, "",
-         "messageList messageText newPort changePort keepDays startAtLogin search",
-         "newPort=Reply port:|keepDays=Keep messages|search=Search:|messageList=Messages|"
+         "messageList messageText newPort changePort keepDays startAtLogin conversationList search",
+         "newPort=Reply port:|keepDays=Keep messages|conversationList=Conversations|"
+         "search=Search:|messageList=Messages|"
          "receivedAt=Received:|fromName=From:|fromAddress=Address:|fromPort=Reply port:|"
          "messageText=Message text"},
     };
