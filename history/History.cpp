@@ -174,7 +174,8 @@ struct History::Result
     QString error;     // when set, nothing of the batch was done
     QString note;      // what happened to the file
     bool reopened = false;
-    bool lockOnly = false; // the error was another program's lock
+    bool lockOnly = false;  // the error was another program's lock
+    bool elsewhere = false; // another program had added messages
 };
 
 // Lives on the history's thread with a connection of its own; everything that touches the
@@ -272,20 +273,10 @@ public:
         return found;
     }
 
-    // Whether another connection committed since the last look. Only an open file is
-    // looked at: opening one is left to the jobs that need it.
-    bool writtenElsewhere()
-    {
-        if (!connected || !(identityOf(path) == identity))
-            return false;
-        QSqlQuery query(QSqlDatabase::database(name));
-        if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
-            return false;
-        const qint64 version = query.value(0).toLongLong();
-        const bool changed = dataVersion != 0 && version != dataVersion;
-        dataVersion = version;
-        return changed;
-    }
+    // Whether another program added messages since the last look: the newest id is one
+    // this history did not write. Only an open file is looked at: opening one is left to the
+    // jobs that need it.
+    bool writtenElsewhere() { return connected && identityOf(path) == identity && newerThanSeen(); }
 
     void close()
     {
@@ -293,7 +284,7 @@ public:
             return;
         QSqlDatabase::removeDatabase(name);
         connected = false;
-        dataVersion = 0;
+        seenId = -1;
     }
 
 private:
@@ -310,6 +301,8 @@ private:
         QSqlQuery begin(db);
         if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
             return fail(begin.lastError());
+        // Looked at before the own rows hide what came from elsewhere.
+        result.elsewhere = newerThanSeen();
         QSqlQuery remove(db);
         remove.prepare(QStringLiteral("DELETE FROM messages WHERE id = ?"));
         for (qint64 id : deletions) {
@@ -362,7 +355,22 @@ private:
         QSqlQuery commit(db);
         if (!commit.exec(QStringLiteral("COMMIT")))
             return fail(commit.lastError());
+        for (qint64 id : result.ids)
+            seenId = std::max(seenId, id);
         return 0;
+    }
+
+    // Whether the newest message is newer than any seen here; the first look only learns.
+    bool newerThanSeen()
+    {
+        QSqlQuery query(QSqlDatabase::database(name));
+        if (!query.exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM messages")) ||
+            !query.next())
+            return false;
+        const qint64 newest = query.value(0).toLongLong();
+        const bool newer = seenId >= 0 && newest > seenId;
+        seenId = newest;
+        return newer;
     }
 
     // Opens the file unless the one open is still the one at the path.
@@ -521,7 +529,7 @@ private:
     int keepDays;
     Role role;
     bool connected = false;
-    qint64 dataVersion = 0;
+    qint64 seenId = -1; // the newest id seen; -1 before the first look
     int lastCode = 0;
     std::optional<Identity> identity;
 };
@@ -533,8 +541,8 @@ History::History(QObject* parent) : QObject(parent)
         checkFile = true;
         planFlush();
     });
-    // Twice a second: a message sent from Quorvane shows within a second, and a look is one
-    // read of the log's index.
+    // Twice a second: a message sent from Quorvane shows within a second, and a look reads
+    // the newest id alone.
     elsewhere.setInterval(500);
     connect(&elsewhere, &QTimer::timeout, this, &History::checkElsewhere);
 }
@@ -765,7 +773,9 @@ void History::written(const QList<StoredMessage>& batch, const QList<qint64>& de
     // A list read while the file could not be used lacks what it holds.
     if (wasFailing && !result.reopened)
         emit reopened();
-    if (!batch.isEmpty() || !deleted.isEmpty() || !read.isEmpty())
+    if (result.elsewhere)
+        emit changedElsewhere();
+    if (!batch.isEmpty() || !deleted.isEmpty() || !read.isEmpty() || result.elsewhere)
         emit conversationsChanged();
     if (!queue.empty() || !deletions.isEmpty() || !reads.isEmpty() || checkFile)
         planFlush();

@@ -137,7 +137,7 @@ signals:
     void conversationsFound(int serial, const QList<Conversation>& conversations);
     // Conversations changed here: messages stored or removed, or marked read.
     void conversationsChanged();
-    // Another program wrote the file (Quorvane recording what it sent): lists are stale.
+    // Another program added messages (Quorvane, what it sent): lists are stale.
     void changedElsewhere();
 
 private:

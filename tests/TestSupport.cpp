@@ -64,6 +64,7 @@ QProcessEnvironment PrivateFolders::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
     return environment;
 }
@@ -72,6 +73,7 @@ TestFolders::TestFolders()
 {
     keepRuntimeUntilExit();
     qputenv("XDG_CONFIG_HOME", config().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", runtime().toLocal8Bit());
 }
 

@@ -37,15 +37,16 @@ template <typename T> bool Ready(const std::future<T>& future)
 QScopeGuard<std::function<void()>> WithoutCapability(int capability);
 #endif
 
-// Fresh temporary config and runtime folders (the runtime one private to the user).
+// Fresh temporary config, data and runtime folders (the runtime one private to the user).
 class PrivateFolders
 {
 public:
     PrivateFolders();
     QString config() const { return configDir.path(); }
     QString runtime() const { return runtimeDir.path(); }
-    // This process's environment with XDG_CONFIG_HOME and XDG_RUNTIME_DIR pointing here,
-    // for a copy of the program started as its own process.
+    QString data() const { return dataDir.path(); }
+    // This process's environment with XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR
+    // pointing here, for a copy of the program started as its own process.
     QProcessEnvironment environment() const;
 
 protected:
@@ -53,10 +54,12 @@ protected:
 
 private:
     QTemporaryDir configDir;
+    QTemporaryDir dataDir;
     QTemporaryDir runtimeDir;
 };
 
-// Points this process's XDG_CONFIG_HOME and XDG_RUNTIME_DIR at fresh temporary folders.
+// Points this process's XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at fresh
+// temporary folders.
 // Make it before anything reads the store or the runtime folder: Qt keeps the paths it
 // saw first.
 class TestFolders : public PrivateFolders

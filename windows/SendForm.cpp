@@ -1,5 +1,6 @@
 #include "windows/SendForm.h"
 
+#include "app/Conversions.h"
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -36,6 +38,8 @@ const QString ThrowAwayCaption = QStringLiteral("ha shit");
 const QString ErrorTitle = QStringLiteral("Error");
 const QString ErrorPrefix = QStringLiteral("Winsock Error: ");
 const QString SentTitle = QStringLiteral("Message Send!!");
+// How long another program may hold the history before the user hears of it.
+constexpr qint64 HistoryLockPatience = 10000; // ms
 
 constexpr int StateClosed = 0;
 constexpr int StateConnected = 7;
@@ -221,6 +225,10 @@ void SendForm::Form_Unload()
     }
     UnhookWindow();
     hooked = false;
+    recordSend(Outcome::Stopped);
+    // What was sent waits a moment for the history; the window is gone by now.
+    if (sent)
+        sent->storeNow();
 }
 
 void SendForm::FillRecipients(int index)
@@ -347,8 +355,21 @@ void SendForm::Command1_Click()
     RemoteHost = Global::SendTarget.ip;
     if (WinsockState() != StateClosed)
         WinsockClose();
+    // A send abandoned for this one was stopped.
+    recordSend(Outcome::Stopped);
+    StoredMessage message;
+    message.received = QDateTime::currentDateTimeUtc();
+    message.sent = true;
+    message.name = Global::SendTarget.name;
+    message.address = Global::SendTarget.ip;
+    message.port = IntegerText(Global::SendTarget.port);
+    message.text = Text1->toPlainText();
+    message.ownName = Global::MyUsername;
+    message.ownPort = IntegerText(Global::MyPortnb);
+    sending = message;
 
     if (!Winsock1->connectTo(RemoteHost, RemotePort)) {
+        recordSend(Outcome::Failed, Winsock1->errorString());
         ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
         WinsockClose();
         SentByKey = false;
@@ -362,11 +383,20 @@ void SendForm::Winsock1_Connect()
 {
     if (WinsockState() != StateConnected)
         return;
-    Winsock1->write(MessageRecordBytes(Global::MyUsername, Global::MyPortnb, Text1->toPlainText()));
+    const QString text = Text1->toPlainText();
+    // Kept as it goes out, which may differ from what was there when Send was pressed. Set
+    // first: a write that goes out at once completes the send inside write().
+    if (sending) {
+        sending->text = text;
+        sending->ownName = Global::MyUsername;
+        sending->ownPort = IntegerText(Global::MyPortnb);
+    }
+    Winsock1->write(MessageRecordBytes(Global::MyUsername, Global::MyPortnb, text));
 }
 
 void SendForm::Winsock1_SendComplete()
 {
+    recordSend(Outcome::Delivered);
     if (Global::PopupWhenSend) {
         ShowMessage(this,
                     QStringLiteral("Sucessful Message Send to: ") + Global::SendTarget.name +
@@ -386,6 +416,7 @@ void SendForm::Winsock1_SendComplete()
 
 void SendForm::Winsock1_Error()
 {
+    recordSend(Outcome::Failed, Winsock1->errorString());
     ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
     WinsockClose();
     SentByKey = false;
@@ -394,9 +425,49 @@ void SendForm::Winsock1_Error()
 
 void SendForm::StopSend_Click()
 {
-    if (WinsockState() != StateClosed)
+    if (WinsockState() != StateClosed) {
         WinsockClose();
+        recordSend(Outcome::Stopped);
+    }
     Command1->setEnabled(true);
+}
+
+void SendForm::recordSend(Outcome outcome, const QString& reason)
+{
+    if (!sending)
+        return;
+    StoredMessage message = *sending;
+    sending.reset();
+    message.outcome = outcome;
+    message.reason = reason;
+    // Opened at the first send, off the start-up path; written on a thread of its own.
+    if (!sent) {
+        // ::History: History is this window's list of texts sent.
+        sent = new ::History(this);
+        connect(sent, &::History::changed, this, &SendForm::sentMessagesChanged);
+        sent->open(::History::defaultPath(), 0, ::History::Role::Sender);
+    }
+    sent->add(message);
+}
+
+void SendForm::sentMessagesChanged()
+{
+    if (sent->problem().isEmpty()) {
+        sentFailingFor.invalidate();
+        return;
+    }
+    if (!sentFailingFor.isValid())
+        sentFailingFor.start();
+    if (sentProblemTold ||
+        (sent->problemIsLock() && !sentFailingFor.hasExpired(HistoryLockPatience)))
+        return;
+    sentProblemTold = true;
+    ShowMessage(this,
+                QStringLiteral("What you send cannot be kept in the message history %1: %2.\n"
+                               "Sending goes on. Messages sent wait in memory and are kept as "
+                               "soon as the history can be used again.")
+                    .arg(QDir::toNativeSeparators(sent->path()), sent->problem()),
+                ErrorTitle);
 }
 
 void SendForm::Adduser_Click()

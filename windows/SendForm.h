@@ -3,12 +3,15 @@
 // are the program's start-up and shutdown.
 
 #include "app/Global.h"
+#include "history/History.h"
 #include "messaging/ReplyRequests.h"
 #include "platform/TcpClient.h"
 #include "windows/ComboRecipientList.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
+#include <optional>
 
 class QComboBox;
 class QPlainTextEdit;
@@ -47,6 +50,8 @@ public:
     const QStringList& history() const { return History; }
     int historyPos() const { return HistoryPos; }
     bool sentByKey() const { return SentByKey; }
+    // Where each send is recorded; none before the first.
+    ::History* sentMessages() const { return sent; }
 
     // What reply requests need of this window.
     RecipientList& recipientList() override { return recipients; }
@@ -82,6 +87,9 @@ private:
     // The socket states the send logic reads: 0 closed, 7 connected.
     int WinsockState() const;
     void WinsockClose();
+    // Records the send under way, if any, with how it ended.
+    void recordSend(Outcome outcome, const QString& reason = QString());
+    void sentMessagesChanged();
 
     ComboRecipientList recipients;
     bool loaded = false;
@@ -94,4 +102,12 @@ private:
 
     std::int32_t RemotePort = 0;
     QString RemoteHost;
+
+    // The send under way, as the history will keep it.
+    std::optional<StoredMessage> sending;
+    ::History* sent = nullptr;
+    // A history that cannot be used is told once a run; another program's lock only when
+    // it is held for long.
+    bool sentProblemTold = false;
+    QElapsedTimer sentFailingFor;
 };

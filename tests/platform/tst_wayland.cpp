@@ -63,7 +63,6 @@ private:
     void makeToken(QString& token);
 
     TestFolders folders;
-    QTemporaryDir data;
     QProcess bus;
     QProcess compositor;
     QString busAddress;
@@ -77,7 +76,6 @@ std::unique_ptr<QProcess> TestWayland::start(const QString& program, const QStri
                                              const QString& platform)
 {
     QProcessEnvironment environment = folders.environment();
-    environment.insert("XDG_DATA_HOME", data.path());
     environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
     environment.insert("WAYLAND_DISPLAY", "wayland-test");
     environment.insert("DISPLAY", x11Display);

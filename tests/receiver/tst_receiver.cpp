@@ -15,6 +15,7 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QListView>
 #include <QLockFile>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -145,6 +146,7 @@ private slots:
     void historyOutlivesTheReceiver();
     void shownMessagesAreStoredOnceTheFaultGoes_data();
     void shownMessagesAreStoredOnceTheFaultGoes();
+    void conversationsHoldBothDirections();
     void searchFindsNameAddressOrText_data();
     void searchFindsNameAddressOrText();
     void notifiesWhenInactive_data();
@@ -165,6 +167,13 @@ private:
         return found;
     }
     QString status() const { return receiver->statusBar()->currentMessage(); }
+    QStringList conversations() const
+    {
+        QStringList found;
+        for (int row = 0; row < receiver->conversations().rowCount(); ++row)
+            found << receiver->conversations().index(row).data().toString();
+        return found;
+    }
     // Oldest first, as name|text: what the list shows, and what the history file holds.
     QStringList shownRows() const
     {
@@ -475,10 +484,14 @@ void TestReceiver::historyOutlivesTheReceiver()
     send({record("Ann", "505", "kept"), record("Bob", "505", "deleted")});
     receiver->deleteButton->click();
     QTRY_COMPARE(names(), QStringList{"Ann"});
-    // Older than the retention setting allows.
-    receiver->history().add(
-        {0, QDateTime::currentDateTimeUtc().addDays(-8), "1.2.3.4", "Old", "1", "x"});
-    QVERIFY(QSignalSpy(&receiver->history(), &History::ready).wait());
+    // Older than the retention setting allows, received and sent.
+    for (bool sent : {false, true}) {
+        StoredMessage old{0,  QDateTime::currentDateTimeUtc().addDays(-8), "1.2.3.4", "Old", "1",
+                          "x"};
+        old.sent = sent;
+        receiver->history().add(old);
+        QVERIFY(QSignalSpy(&receiver->history(), &History::ready).wait());
+    }
     receiver.reset();
     WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) +
                    "\n[Receiver]\nKeepDays=7\n");
@@ -636,6 +649,73 @@ void TestReceiver::shownMessagesAreStoredOnceTheFaultGoes()
     // Stored for good: a new receiver lists the same, and a replaced file took no old log.
     makeReceiver();
     QTRY_COMPARE(shownRows(), shown);
+}
+
+// A history of the first version keeps every message. What Quorvane sends shows within a
+// second beside what came back, in the conversation with that correspondent; search and
+// Delete take both directions.
+void TestReceiver::conversationsHoldBothDirections()
+{
+    receiver.reset();
+    QDir(QFileInfo(History::defaultPath()).path()).removeRecursively();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "first");
+        db.setDatabaseName(History::defaultPath());
+        QSqlQuery sql(db);
+        QVERIFY(QDir().mkpath(QFileInfo(History::defaultPath()).path()) && db.open());
+        for (const char* statement :
+             {"CREATE TABLE messages(id INTEGER PRIMARY KEY, received INTEGER NOT NULL, address "
+              "TEXT NOT NULL, name TEXT NOT NULL, port TEXT NOT NULL, text TEXT NOT NULL, cut "
+              "INTEGER NOT NULL, malformed INTEGER NOT NULL, incomplete INTEGER NOT NULL)",
+              "INSERT INTO messages VALUES(1, 1000, '127.0.0.1', 'Ann', '5', 'first', 0, 0, 0)",
+              "INSERT INTO messages VALUES(2, 2000, '10.1.1.1', 'Bob', '5', 'second', 0, 0, 0)",
+              "PRAGMA user_version=1"})
+            QVERIFY2(sql.exec(statement), statement);
+    }
+    QSqlDatabase::removeDatabase("first");
+    makeReceiver();
+    QCOMPARE(shownRows(), (QStringList{"Ann|first", "Bob|second"}));
+    QTRY_COMPARE(conversations(),
+                 (QStringList{"All messages", "Bob (10.1.1.1)", "Ann (127.0.0.1)"}));
+
+    // Ann writes to herself: what she sends and what comes back make one conversation.
+    SendForm form;
+    QVERIFY(form.Form_Load());
+    Global::PopupWhenSend = false;
+    Global::MinimizedWhenSend = false;
+    Global::MyUsername = QStringLiteral("Ann");
+    Global::Users = DimUsers(1);
+    Global::Users[1] = {"Ann", "127.0.0.1", port, 1};
+    form.FillRecipients(0);
+    ShowAndActivate(&form);
+    form.Text1->setPlainText("hi");
+    form.Command1->click();
+    QTRY_VERIFY(form.sentMessages() && form.sentMessages()->waiting() == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(shownRows().size(), 4, 1000);
+    QTRY_COMPARE(conversations(),
+                 (QStringList{"All messages", "Ann (127.0.0.1), 1 unread", "Bob (10.1.1.1)"}));
+    const auto listed = [this] {
+        QStringList rows;
+        for (int row = 0; row < receiver->model().rowCount(); ++row)
+            rows << receiver->model().index(row, MessageModel::StatusColumn).data().toString() +
+                        '|' + receiver->model().message(row).text;
+        return rows;
+    };
+    ShowAndActivate(receiver.get());
+    receiver->conversationList->setCurrentIndex(receiver->conversations().index(1));
+    QTRY_COMPARE(listed(), (QStringList{"Received|hi", "Sent, delivered|hi", "Received|first"}));
+    QTRY_COMPARE(conversations(),
+                 (QStringList{"All messages", "Ann (127.0.0.1)", "Bob (10.1.1.1)"}));
+
+    QTest::keySequence(receiver.get(), QKeySequence::Find);
+    QCOMPARE(receiver->focusWidget(), receiver->search);
+    QTest::keyClicks(receiver->search, "hi");
+    QTRY_COMPARE(listed(), (QStringList{"Received|hi", "Sent, delivered|hi"}));
+    receiver->messageList->selectRow(1);
+    receiver->deleteButton->click();
+    QTRY_COMPARE(listed(), QStringList{"Received|hi"});
+    QCOMPARE(storedRows(), (QStringList{"Ann|first", "Bob|second", "Ann|hi"}));
+    form.Form_Unload();
 }
 
 void TestReceiver::searchFindsNameAddressOrText_data()

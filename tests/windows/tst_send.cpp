@@ -14,9 +14,12 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <cstdio>
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -72,6 +75,29 @@ bool answers(const QString& runtime)
                .value_or(0) == 1;
 }
 
+// The sends in the history, oldest first: outcome, then the correspondent, the own name and
+// port, the reason and the text.
+QList<QStringList> storedSends()
+{
+    QList<QStringList> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
+        db.setDatabaseName(History::defaultPath());
+        QSqlQuery query(db);
+        if (db.open() && query.exec("SELECT outcome, name, address, port, own_name, own_port, "
+                                    "reason, text FROM messages WHERE sent = 1 ORDER BY id"))
+            while (query.next()) {
+                static const QStringList outcomes{"", "delivered", "failed", "stopped"};
+                QStringList row{outcomes.value(query.value(0).toInt())};
+                for (int i = 1; i < 8; ++i)
+                    row << query.value(i).toString();
+                rows << row;
+            }
+    }
+    QSqlDatabase::removeDatabase("check");
+    return rows;
+}
+
 } // namespace
 
 class TestSend : public QObject
@@ -95,6 +121,7 @@ private slots:
     }
     void init()
     {
+        QDir(folders.data()).removeRecursively();
         WriteStoreFile("[Identification]\nMyUsername=Ann\nMyPortnb=5050\n");
         recorder = std::make_unique<BoxRecorder>();
         listener = std::make_unique<Listener>();
@@ -124,43 +151,50 @@ private slots:
     void sendOutcomeFollowsTriggerAndOptions_data()
     {
         // In turn: "button", keys, "stop", or a recipient by name: "peer", "pending" whose
-        // connection is never accepted, or one that cannot be reached.
+        // connection is never accepted, or one that cannot be reached; "lock": another
+        // program holds the history's file until the send is over.
         QTest::addColumn<QString>("presses");
         QTest::addColumn<QString>("box"); // what the one box says; a success box only if asked
         QTest::addColumn<bool>("minimize");
         QTest::addColumn<int>("sends"); // started
         QTest::addColumn<bool>("minimized");
+        QTest::addColumn<QString>("stored"); // the outcomes the history keeps, oldest first
         const auto add = [](const char* tag, const char* presses, const QString& box, bool minimize,
-                            int sends, bool minimized) {
-            QTest::newRow(tag) << presses << box << minimize << sends << minimized;
+                            int sends, bool minimized, const char* stored) {
+            QTest::newRow(tag) << presses << box << minimize << sends << minimized << stored;
         };
         const QString sent = "Message Send!!: Sucessful Message Send to: peer (127.0.0.1)";
-        add("button, neither", "button", "", false, 1, false);
-        add("button, pop-up", "button", sent, false, 1, false);
-        add("button, minimise", "button", "", true, 1, true);
-        add("button, both", "button", sent, true, 1, true);
-        add("Shift+Enter, both", "Shift+Return", sent, true, 1, false);
-        add("Shift+keypad Enter", "Shift+Num+Enter", "", true, 1, false);
+        add("button, neither", "button", "", false, 1, false, "delivered");
+        add("button, pop-up", "button", sent, false, 1, false, "delivered");
+        add("button, minimise", "button", "", true, 1, true, "delivered");
+        add("button, both", "button", sent, true, 1, true, "delivered");
+        add("Shift+Enter, both", "Shift+Return", sent, true, 1, false, "delivered");
+        add("Shift+keypad Enter", "Shift+Num+Enter", "", true, 1, false, "delivered");
         add("Shift+Enter abandons the button's send", "pending button peer Shift+Return", sent,
-            true, 2, false);
+            true, 2, false, "stopped delivered");
         add("Stop keeps the Shift+Enter flag for the next send",
-            "pending Shift+Return stop peer button", sent, true, 2, false);
-        add("Enter", "Return", "", true, 0, false);
-        add("Ctrl+Shift+Enter", "Ctrl+Shift+Return", "", true, 0, false);
-        add("Alt+Shift+Enter", "Alt+Shift+Return", "", true, 0, false);
+            "pending Shift+Return stop peer button", sent, true, 2, false, "stopped delivered");
+        add("Enter", "Return", "", true, 0, false, "");
+        add("Ctrl+Shift+Enter", "Ctrl+Shift+Return", "", true, 0, false, "");
+        add("Alt+Shift+Enter", "Alt+Shift+Return", "", true, 0, false, "");
+        // Another program's lock delays the history, never the send, and is no news at first.
+        add("history locked", "lock button", "", false, 1, false, "delivered");
         // A failed send names the address, the port and the cause, and keeps the text and the
         // window.
         const QString refused = "Error: Winsock Error: nothing is listening at %1 port " +
                                 QString::number(closed) + "; is their message receiver running?";
         const QString range = "Error: Winsock Error: 127.0.0.1 port %1: the port must be 1 to "
                               "65535; check the correspondent's port.";
-        add("refused", "refused Shift+Return", refused.arg("127.0.0.1"), true, 1, false);
-        add("refused over IPv6", "refused6 Shift+Return", refused.arg("::1"), true, 1, false);
-        add("port out of range", "port65536 Shift+Return", range.arg(65536), true, 1, false);
-        add("port 0", "port0 Shift+Return", range.arg(0), true, 1, false);
+        add("refused", "refused Shift+Return", refused.arg("127.0.0.1"), true, 1, false, "failed");
+        add("refused over IPv6", "refused6 Shift+Return", refused.arg("::1"), true, 1, false,
+            "failed");
+        add("port out of range", "port65536 Shift+Return", range.arg(65536), true, 1, false,
+            "failed");
+        add("port 0", "port0 Shift+Return", range.arg(0), true, 1, false, "failed");
         const QString unusable = "Error: Winsock Error: \"10.0.0.256\" is not an address that can "
                                  "be used (port 5050); check the correspondent's address.";
-        add("address that cannot be used", "unusable Shift+Return", unusable, true, 1, false);
+        add("address that cannot be used", "unusable Shift+Return", unusable, true, 1, false,
+            "failed");
     }
     void sendOutcomeFollowsTriggerAndOptions()
     {
@@ -172,9 +206,15 @@ private slots:
         Global::MinimizedWhenSend = minimize;
         form->Text1->setPlainText("Hello\nworld");
         form->Text1->moveCursor(QTextCursor::End);
+        QProcess holder;
         for (const QString& press : presses.split(' ')) {
             const int recipient = form->Combo1->findText(press + " (", Qt::MatchStartsWith);
-            if (press == "button" || press == "stop")
+            if (press == "lock") {
+                QDir().mkpath(QFileInfo(History::defaultPath()).path());
+                holder.start(QCoreApplication::applicationFilePath(),
+                             {"--hold", History::defaultPath()});
+                QVERIFY(holder.waitForReadyRead(5000));
+            } else if (press == "button" || press == "stop")
                 (press == "stop" ? form->StopSend : form->Command1)->click();
             else if (recipient >= 0)
                 form->Combo1->setCurrentIndex(recipient);
@@ -201,6 +241,24 @@ private slots:
         QTEST(form->isMinimized(), "minimized");
         QVERIFY(!form->sentByKey());
         QCOMPARE(form->Winsock1->state(), TcpClient::State::Closed);
+
+        // Every send is kept, with how it went; the last one in full, with the text that went
+        // out or, if none did, the text of the press.
+        QFETCH(QString, stored);
+        holder.closeWriteChannel();
+        QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished());
+        QTRY_COMPARE(form->sentMessages()->waiting(), 0);
+        const QList<QStringList> rows = storedSends();
+        QStringList outcomes;
+        for (const QStringList& row : rows)
+            outcomes << row.first();
+        QCOMPARE(outcomes, stored.split(' '));
+        const QString reason = box.startsWith("Error") ? box.section(": ", 2) : QString();
+        QCOMPARE(rows.last().mid(1),
+                 (QStringList{Global::SendTarget.name, Global::SendTarget.ip,
+                              QString::number(Global::SendTarget.port), "Ann", "5050", reason,
+                              delivered && presses.contains("Shift") ? "Hello\nworld\n"
+                                                                     : "Hello\nworld"}));
     }
 
     void successBoxNamesThePressTargetWhileSendWaits()
@@ -438,5 +496,26 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSend)
+int main(int argc, char* argv[])
+{
+    // Another program holding the history: it takes the file's write lock, says so, and
+    // keeps it until its input closes.
+    if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
+        QCoreApplication app(argc, argv);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE");
+        db.setDatabaseName(QString::fromLocal8Bit(argv[2]));
+        QSqlQuery query(db);
+        if (!db.open() || !query.exec("PRAGMA journal_mode=WAL") || !query.exec("BEGIN EXCLUSIVE"))
+            return 1;
+        std::puts("locked");
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestSend test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_send.moc"

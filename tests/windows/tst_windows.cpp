@@ -129,13 +129,10 @@ private:
     void table();
 
     TestFolders folders;
-    QTemporaryDir data;
 };
 
 void TestWindows::initTestCase()
 {
-    // The receiver's history goes here, not into the user's data folder.
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication::setStyle(new IconButtonsStyle);
     InstallScreenSizeSource();
     InstallApplicationIcon();
