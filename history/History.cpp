@@ -7,6 +7,7 @@
 #include <QFileSystemWatcher>
 #include <QLockFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -103,25 +105,70 @@ bool damaged(int code)
     return code == Corrupt || code == NotADatabase;
 }
 
-StoredMessage messageAt(const QSqlQuery& query)
+// The lists read through SQLite itself, on the connection Qt opened: they are the hot path,
+// and each value taken through a QVariant made them cost twice the query.
+class Statement
+{
+public:
+    Statement(sqlite3* db, const QString& sql)
+    {
+        status = db ? sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr)
+                    : SQLITE_MISUSE;
+    }
+    ~Statement() { sqlite3_finalize(statement); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void bind(int index, const QString& value)
+    {
+        const QByteArray utf8 = value.toUtf8();
+        sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    // False at the end or on an error, which code() then tells.
+    bool next()
+    {
+        if (status != SQLITE_OK && status != SQLITE_ROW)
+            return false;
+        status = sqlite3_step(statement);
+        return status == SQLITE_ROW;
+    }
+    int code() const { return status == SQLITE_DONE ? 0 : status; }
+    QString text(int column) const
+    {
+        const auto* utf8 = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return QString::fromUtf8(utf8, sqlite3_column_bytes(statement, column));
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(statement, column); }
+    // In UTC: a time in the local zone asks the system for the zone at every row.
+    QDateTime time(int column) const
+    {
+        return QDateTime::fromMSecsSinceEpoch(integer(column), Qt::UTC);
+    }
+
+private:
+    sqlite3_stmt* statement = nullptr;
+    int status = SQLITE_OK;
+};
+
+StoredMessage messageAt(const Statement& row)
 {
     StoredMessage m;
-    m.id = query.value(0).toLongLong();
-    m.received = QDateTime::fromMSecsSinceEpoch(query.value(1).toLongLong());
-    m.address = query.value(2).toString();
-    m.name = query.value(3).toString();
-    m.port = query.value(4).toString();
-    m.text = query.value(5).toString();
-    m.cut = query.value(6).toBool();
-    m.malformed = query.value(7).toBool();
-    m.incomplete = query.value(8).toBool();
-    m.unread = query.value(9).toBool();
-    m.sent = query.value(10).toBool();
-    const int outcome = query.value(11).toInt();
+    m.id = row.integer(0);
+    m.received = row.time(1);
+    m.address = row.text(2);
+    m.name = row.text(3);
+    m.port = row.text(4);
+    m.text = row.text(5);
+    m.cut = row.integer(6) != 0;
+    m.malformed = row.integer(7) != 0;
+    m.incomplete = row.integer(8) != 0;
+    m.unread = row.integer(9) != 0;
+    m.sent = row.integer(10) != 0;
+    const qint64 outcome = row.integer(11);
     m.outcome = outcome >= 0 && outcome <= int(Outcome::Stopped) ? Outcome(outcome) : Outcome::None;
-    m.reason = query.value(12).toString();
-    m.ownName = query.value(13).toString();
-    m.ownPort = query.value(14).toString();
+    m.reason = row.text(12);
+    m.ownName = row.text(13);
+    m.ownPort = row.text(14);
     return m;
 }
 
@@ -204,15 +251,16 @@ public:
     }
 
     // Runs `read` on the open file; an error leaves nothing read.
+    // Runs `readOpen` on the open file; an error leaves nothing read.
     template <typename Read> void read(int busy, Result& result, Read&& readOpen)
     {
         if (!ensureOpen(result, busy).isEmpty())
             return;
-        QSqlQuery query(QSqlDatabase::database(name));
-        query.setForwardOnly(true);
-        if (const int code = readOpen(query); code != 0) {
-            result.error = reasonOf(query.lastError());
-            giveUp(result, code);
+        sqlite3* db = handle();
+        if (const int code = readOpen(db); code != 0) {
+            result.error = db ? QString::fromUtf8(sqlite3_errmsg(db))
+                              : QStringLiteral("the SQLite driver gives no handle");
+            giveUp(result, code & 0xff);
         }
     }
 
@@ -220,7 +268,7 @@ public:
                                const std::optional<Correspondent>& with, int busy, Result& result)
     {
         QList<StoredMessage> found;
-        read(busy, result, [&](QSqlQuery& query) {
+        read(busy, result, [&](sqlite3* db) {
             QStringList where;
             if (with)
                 where << QStringLiteral("name = ? AND address = ?");
@@ -228,25 +276,25 @@ public:
                 where << QStringLiteral("(name LIKE ? ESCAPE '\\' OR address LIKE ? ESCAPE '\\' "
                                         "OR text LIKE ? ESCAPE '\\')");
             // A conversation in time order, through its index; all messages as they came.
-            query.prepare(QStringLiteral("SELECT %1 FROM messages%2 ORDER BY %3 LIMIT %4")
-                              .arg(Columns,
-                                   where.isEmpty() ? QString()
-                                                   : QStringLiteral(" WHERE ") +
-                                                         where.join(QStringLiteral(" AND ")),
-                                   with ? QStringLiteral("received DESC, id DESC")
-                                        : QStringLiteral("id DESC"))
-                              .arg(limit));
+            Statement rows(db, QStringLiteral("SELECT %1 FROM messages%2 ORDER BY %3 LIMIT %4")
+                                   .arg(Columns,
+                                        where.isEmpty() ? QString()
+                                                        : QStringLiteral(" WHERE ") +
+                                                              where.join(QStringLiteral(" AND ")),
+                                        with ? QStringLiteral("received DESC, id DESC")
+                                             : QStringLiteral("id DESC"))
+                                   .arg(limit));
+            int bound = 0;
             if (with) {
-                query.addBindValue(with->name);
-                query.addBindValue(with->address);
+                rows.bind(++bound, with->name);
+                rows.bind(++bound, with->address);
             }
             for (int i = 0; i < (filter.isEmpty() ? 0 : 3); ++i)
-                query.addBindValue(likePattern(filter));
-            if (!query.exec())
-                return std::max(codeOf(query.lastError()), 1);
-            while (query.next())
-                found.append(messageAt(query));
-            return 0;
+                rows.bind(++bound, likePattern(filter));
+            found.reserve(std::min(limit, 4096));
+            while (rows.next())
+                found.append(messageAt(rows));
+            return rows.code();
         });
         if (!result.error.isEmpty())
             found.clear();
@@ -256,17 +304,17 @@ public:
     QList<Conversation> conversations(int limit, int busy, Result& result)
     {
         QList<Conversation> found;
-        read(busy, result, [&](QSqlQuery& query) {
-            if (!query.exec(QStringLiteral("SELECT name, address, last, unread, messages FROM "
-                                           "conversations ORDER BY last DESC LIMIT %1")
-                                .arg(limit)))
-                return std::max(codeOf(query.lastError()), 1);
-            while (query.next())
-                found.append({{query.value(0).toString(), query.value(1).toString()},
-                              QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong()),
-                              query.value(3).toInt(),
-                              query.value(4).toInt()});
-            return 0;
+        read(busy, result, [&](sqlite3* db) {
+            Statement rows(db, QStringLiteral("SELECT name, address, last, unread, messages FROM "
+                                              "conversations ORDER BY last DESC LIMIT %1")
+                                   .arg(limit));
+            found.reserve(std::min(limit, 4096));
+            while (rows.next())
+                found.append({{rows.text(0), rows.text(1)},
+                              rows.time(2),
+                              int(rows.integer(3)),
+                              int(rows.integer(4))});
+            return rows.code();
         });
         if (!result.error.isEmpty())
             found.clear();
@@ -277,6 +325,14 @@ public:
     // this history did not write. Only an open file is looked at: opening one is left to the
     // jobs that need it.
     bool writtenElsewhere() { return connected && identityOf(path) == identity && newerThanSeen(); }
+
+    sqlite3* handle() const
+    {
+        const QVariant v = QSqlDatabase::database(name).driver()->handle();
+        return v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0
+                   ? *static_cast<sqlite3* const*>(v.constData())
+                   : nullptr;
+    }
 
     void close()
     {
@@ -855,6 +911,12 @@ int History::find(const QString& filter, int limit, const std::optional<Correspo
                     // Waiting messages are newer than any stored one. They are merged here, on
                     // this thread, so that the list matches what was shown when it arrives.
                     QList<StoredMessage> merged = waitingMatching(filter, limit, with);
+                    if (merged.isEmpty()) {
+                        // The rows as they came: no copy.
+                        emit found(asked, rows);
+                        return;
+                    }
+                    merged.reserve(std::min<qsizetype>(limit, merged.size() + rows.size()));
                     for (const StoredMessage& m : rows) {
                         if (merged.size() >= limit)
                             break;
