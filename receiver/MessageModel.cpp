@@ -51,8 +51,10 @@ QString MessageModel::remarks(const StoredMessage& message)
 {
     QStringList notes;
     if (message.sent) {
-        notes << QStringLiteral("Sent by you as %1 with reply port %2.")
-                     .arg(message.ownName, message.ownPort);
+        notes << (message.ownName.isEmpty() && message.ownPort.isEmpty()
+                      ? QStringLiteral("Sent by you.")
+                      : QStringLiteral("Sent by you as %1 with reply port %2.")
+                            .arg(message.ownName, message.ownPort));
         if (message.outcome == Outcome::Delivered)
             notes << QStringLiteral("Delivered.");
         else if (message.outcome == Outcome::Failed)

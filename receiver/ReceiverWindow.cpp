@@ -242,7 +242,7 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     selectRow(0);
     messageList->setFocus();
     // After the history, whose problem may take lines of its own.
-    resize(sizeHint().expandedTo(QSize(640, 480)));
+    resize(sizeHint().expandedTo(QSize(960, 600)));
 }
 
 ReceiverWindow::~ReceiverWindow()
@@ -382,6 +382,11 @@ void ReceiverWindow::buildControls()
     conversationList->setAccessibleName(QStringLiteral("Conversations"));
     conversationList->setModel(conversationModel);
     conversationList->setUniformItemSizes(true);
+    // Room for a name, an address and the unread count, which is in bold.
+    QFont bold = conversationList->font();
+    bold.setBold(true);
+    conversationList->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(
+        QStringLiteral("Somebody (000.000.000.000), 000 unread")));
     conversationList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     auto* conversationLabel = new QLabel(QStringLiteral("C&onversations:"), side);
     conversationLabel->setBuddy(conversationList);
@@ -400,7 +405,8 @@ void ReceiverWindow::buildControls()
     mainLayout->addLayout(buttons);
     splitter->addWidget(side);
     splitter->addWidget(main);
-    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 3);
     splitter->setChildrenCollapsible(false);
 
     layout->addWidget(status);
