@@ -706,6 +706,9 @@ void TestReceiver::conversationsHoldBothDirections()
     QTRY_COMPARE(listed(), (QStringList{"Received|hi", "Sent, delivered|hi", "Received|first"}));
     QTRY_COMPARE(conversations(),
                  (QStringList{"All messages", "Ann (127.0.0.1)", "Bob (10.1.1.1)"}));
+    // Someone else writing meanwhile stays out of it.
+    send({record("Cy", "5", "elsewhere")});
+    QCOMPARE(listed(), (QStringList{"Received|hi", "Sent, delivered|hi", "Received|first"}));
 
     QTest::keySequence(receiver.get(), QKeySequence::Find);
     QCOMPARE(receiver->focusWidget(), receiver->search);
@@ -714,7 +717,7 @@ void TestReceiver::conversationsHoldBothDirections()
     receiver->messageList->selectRow(1);
     receiver->deleteButton->click();
     QTRY_COMPARE(listed(), QStringList{"Received|hi"});
-    QCOMPARE(storedRows(), (QStringList{"Ann|first", "Bob|second", "Ann|hi"}));
+    QCOMPARE(storedRows(), (QStringList{"Ann|first", "Bob|second", "Ann|hi", "Cy|elsewhere"}));
     form.Form_Unload();
 }
 

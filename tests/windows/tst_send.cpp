@@ -223,6 +223,9 @@ private slots:
         }
         QCOMPARE(form->history().size(), 1 + sends);
         QTRY_VERIFY(form->Command1->isEnabled());
+        // Held past the history's patience for one write, and still no box.
+        if (holder.state() == QProcess::Running)
+            QTRY_VERIFY(form->sentMessages() && form->sentMessages()->problemIsLock());
         QCOMPARE(recorder->said(), box.isEmpty() ? QStringList() : QStringList{box});
         if (sends == 0)
             return;
