@@ -934,17 +934,26 @@ int History::findConversations(int limit)
     const int asked = ++serial;
     // Messages not stored yet count in their conversations all the same.
     auto mergeWaiting = [this, limit](QList<Conversation> found) {
+        if (std::none_of(queue.begin(), queue.end(), [](const Waiting& w) { return w.shown; }))
+            return found;
+        const auto key = [](const Correspondent& c) { return c.name + QChar() + c.address; };
+        QHash<QString, qsizetype> rows;
+        for (qsizetype i = 0; i < found.size(); ++i)
+            rows.insert(key(found[i].with), i);
         for (const Waiting& w : queue) {
             if (!w.shown)
                 continue;
             const Correspondent with = Correspondent::of(w.message);
-            auto it = std::find_if(found.begin(), found.end(),
-                                   [&with](const Conversation& c) { return c.with == with; });
-            if (it == found.end())
-                it = found.insert(found.end(), Conversation{with, w.message.received, 0, 0});
-            it->last = std::max(it->last, w.message.received);
-            it->unread += w.message.unread ? 1 : 0;
-            ++it->messages;
+            const auto row = rows.constFind(key(with));
+            Conversation& c =
+                row != rows.constEnd()
+                    ? found[*row]
+                    : found.emplace_back(Conversation{with, w.message.received, 0, 0});
+            if (row == rows.constEnd())
+                rows.insert(key(with), found.size() - 1);
+            c.last = std::max(c.last, w.message.received);
+            c.unread += w.message.unread ? 1 : 0;
+            ++c.messages;
         }
         std::stable_sort(
             found.begin(), found.end(),
