@@ -12,8 +12,10 @@
 #include <QMainWindow>
 
 class History;
+class NetworkAnnouncement;
 class Notifier;
 class QCheckBox;
+class QFileSystemWatcher;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -59,6 +61,9 @@ public:
     QCheckBox* startAtLogin = nullptr;
     // $XDG_CONFIG_HOME/autostart/quorvane-receiver.desktop
     static QString AutostartEntryPath();
+    // Whether others on the local network can find the user, and how that went.
+    QCheckBox* announceMe = nullptr;
+    QLabel* announceStatus = nullptr;
     QLineEdit* search = nullptr;
     QTableView* messageList = nullptr;
     // Read-only boxes rather than labels: a sender's name or port may be any length.
@@ -93,6 +98,8 @@ private slots:
     void changeReplyPort();
     void comeForward();
     void setStartAtLogin(bool start);
+    void setAnnounce(bool on);
+    void announceIfWanted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -129,4 +136,10 @@ private:
     // A reply port listened on but not yet in the store, and what the status said of it.
     std::int32_t changedPort = 0;
     QString listeningText;
+    // Announced while listening with the box ticked: the name in the store and the port
+    // listened on (0 while nothing is).
+    NetworkAnnouncement* announcement = nullptr;
+    QFileSystemWatcher* storeWatcher = nullptr;
+    QString announcedName;
+    quint16 announcedPort = 0;
 };
