@@ -4,11 +4,14 @@
 
 #include "app/Global.h"
 #include "messaging/ReplyRequests.h"
+#include "platform/NetworkDiscovery.h"
 #include "platform/TcpClient.h"
 #include "windows/ComboRecipientList.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
+#include <optional>
 
 class QComboBox;
 class QPlainTextEdit;
@@ -82,6 +85,11 @@ private:
     // The socket states the send logic reads: 0 closed, 7 connected.
     int WinsockState() const;
     void WinsockClose();
+    // The error box of a failed send. When nobody answered at the entry's address, a search
+    // for its person runs meanwhile, and offerMovedTarget then asks whether to follow them
+    // to where they announce themselves now.
+    void showSendError();
+    void offerMovedTarget();
 
     ComboRecipientList recipients;
     bool loaded = false;
@@ -94,4 +102,12 @@ private:
 
     std::int32_t RemotePort = 0;
     QString RemoteHost;
+
+    std::size_t sentEntry = 0; // of Users, by the last Send
+    QPointer<NetworkDiscovery> movedSearch;
+    UserRecord movedTarget; // the entry as it was sent to
+    std::optional<AnnouncedPerson> movedTo;
+    bool targetStillThere = false; // announced at the entry's own address
+    bool movedSearchDone = false;
+    bool errorShowing = false;
 };
