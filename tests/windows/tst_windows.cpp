@@ -60,10 +60,11 @@ const QList<Window>& windows()
         {"About", [] { return new About; }, "About ", "ReturnCmd website email",
          "website=Web page|email=Mail address"},
         {"NetworkPicker", [] { return new NetworkPicker(nullptr); }, "",
-         "hostName cancel computers",
-         "computers=Computers of the local network|hostName=Computer name:"},
+         "hostName cancel people computers",
+         "people=People on the local network|computers=Computers of the local network|"
+         "hostName=Computer name:"},
         {"ReceiverWindow", [] { return new ReceiverWindow; }, "",
-         "messageList messageText newPort changePort keepDays startAtLogin search",
+         "messageList messageText newPort changePort keepDays startAtLogin announceMe search",
          "newPort=Reply port:|keepDays=Keep messages|search=Search:|messageList=Messages|"
          "receivedAt=Received:|fromName=From:|fromAddress=Address:|fromPort=Reply port:|"
          "messageText=Message text"},
