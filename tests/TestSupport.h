@@ -39,9 +39,8 @@ QScopeGuard<std::function<void()>> WithoutCapability(int capability);
 #endif
 
 #ifdef Q_OS_LINUX
-// An avahi-daemon of the test's own on the loopback interface, on a private system bus that
-// DBUS_SYSTEM_BUS_ADDRESS names from then on, and avahi-browse listening for receivers.
-// `problem` says why there is none: it takes root and the Avahi packages.
+// An avahi-daemon on the loopback interface and a private system bus (DBUS_SYSTEM_BUS_ADDRESS
+// from then on), with avahi-browse listening; `problem` says why not (root and Avahi needed).
 class PrivateAvahi
 {
 public:
