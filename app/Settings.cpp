@@ -35,10 +35,16 @@ bool readBoolean(const SettingsStore& store, const QString& section, const QStri
 // The store's count of outside changes when the identification was last read.
 int identificationSeen = 0;
 
+QString userName(const SettingsStore& store)
+{
+    return store.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyUsername,
+                            QStringLiteral("Me"));
+}
+
 void readIdentification(const SettingsStore& store)
 {
     using namespace StoreKeys;
-    Global::MyUsername = store.GetSetting(IdentificationSection, MyUsername, QStringLiteral("Me"));
+    Global::MyUsername = userName(store);
     Global::MyPortnb = readInteger(store, IdentificationSection, MyPortnb, 505);
     identificationSeen = SettingsStore::ExternalChanges();
 }
@@ -96,6 +102,11 @@ void ReloadChangedIdentification()
     const SettingsStore store(StoreKeys::Application);
     if (SettingsStore::ExternalChanges() != identificationSeen)
         readIdentification(store);
+}
+
+QString StoredUserName()
+{
+    return userName(SettingsStore(StoreKeys::Application));
 }
 
 void SetScreenSizeSource(ScreenSizeSource source)

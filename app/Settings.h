@@ -16,6 +16,8 @@ void SaveIdentification();
 // Takes the identification again when another program (the receiver, which may change the
 // reply port) or a hand edit changed the store since this program read it.
 void ReloadChangedIdentification();
+// The user's name as the store holds it now, for the receiver, which keeps no identification.
+QString StoredUserName();
 
 // The screen's size in twips, asked afresh whenever a position is computed. The windows
 // layer installs the real screen; until then a 1024 x 768 screen at 96 dpi is assumed.

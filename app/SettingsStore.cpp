@@ -600,6 +600,11 @@ int SettingsStore::ExternalChanges()
     return store().externalChanges;
 }
 
+QString SettingsStore::FilePath(const QString& application)
+{
+    return storePath(application);
+}
+
 StoreSession::StoreSession(const QString& application)
 {
     if (store().sessions++ == 0)

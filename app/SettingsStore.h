@@ -47,6 +47,8 @@ public:
     // Counts the times the file was found changed by someone else and read again, so that
     // a reader can tell whether values it took earlier may be stale.
     static int ExternalChanges();
+    // The file, for a program that wants to hear of changes as they happen.
+    static QString FilePath(const QString& application);
 };
 
 // Groups the loads and saves of a sequence such as start-up into one read and one write.

@@ -17,6 +17,8 @@ inline constexpr QLatin1String PopupWhenSend{"PopupWhenSend"};
 inline constexpr QLatin1String DefaultIp{"DefaultIp"};
 inline constexpr QLatin1String MyUsername{"MyUsername"};
 inline constexpr QLatin1String MyPortnb{"MyPortnb"};
+// The receiver's own: whether it announces its user on the local network.
+inline constexpr QLatin1String Announce{"Announce"};
 
 // Window position keys: the window's prefix followed directly by these.
 inline constexpr QLatin1String StartUpX{"StartUPX"};

@@ -89,16 +89,28 @@ void SetHostResolver(HostResolver resolver)
     resolverOverride() = std::move(resolver);
 }
 
-bool BrowseNetworkComputer(QString& ip, QString& name)
+bool BrowseNetworkComputer(QString& ip, QString& name, std::optional<std::int32_t>& port)
 {
     if (!picker())
         return false;
-    const std::optional<QString> chosen = picker()();
+    const std::optional<NetworkChoice> chosen = picker()();
     if (!chosen)
         return false;
-    name = *chosen;
+    if (const std::optional<AnnouncedPerson>& person = chosen->person) {
+        name = person->name;
+        ip = person->ip;
+        port = person->port;
+        return !ip.isEmpty();
+    }
+    name = chosen->computer;
     ip = ResolveHostName(name);
     return !ip.isEmpty();
+}
+
+bool BrowseNetworkComputer(QString& ip, QString& name)
+{
+    std::optional<std::int32_t> port;
+    return BrowseNetworkComputer(ip, name, port);
 }
 
 QString ResolveHostName(QString& hostName)

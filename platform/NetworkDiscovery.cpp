@@ -3,23 +3,17 @@
 #include <QTimer>
 
 #ifdef QUORVANE_HAVE_DBUS
-#include <QDBusConnection>
-#include <QDBusObjectPath>
+#include "platform/Avahi.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 
 namespace {
-
-const QString AvahiService = QStringLiteral("org.freedesktop.Avahi");
-const QString ServerInterface = QStringLiteral("org.freedesktop.Avahi.Server");
-const QString BrowserInterface = QStringLiteral("org.freedesktop.Avahi.ServiceBrowser");
 
 // Services that computers commonly announce; each names the computer's host.
 const char* const ServiceTypes[] = {"_workstation._tcp", "_device-info._tcp", "_ssh._tcp",
                                     "_smb._tcp"};
-
-constexpr int AnyInterface = -1;
-constexpr int ProtocolIPv4 = 0;
 
 } // namespace
 
@@ -29,7 +23,7 @@ NetworkDiscovery::NetworkDiscovery(QObject* parent) : QObject(parent) {}
 
 void NetworkDiscovery::fail(const QString& reason)
 {
-    if (failed || !known.isEmpty())
+    if (failed || !known.isEmpty() || !people.isEmpty())
         return;
     failed = true;
     emit unavailable(reason);
@@ -44,54 +38,62 @@ void NetworkDiscovery::onFailure(const QString& error)
 
 NetworkDiscovery::~NetworkDiscovery() = default;
 
-void NetworkDiscovery::start()
+void NetworkDiscovery::start(Looking)
 {
     QTimer::singleShot(0, this, [this] { fail(tr("this system offers no DNS-SD browsing")); });
 }
 
 void NetworkDiscovery::onItemNew(int, int, const QString&, const QString&, const QString&, uint) {}
+void NetworkDiscovery::onItemRemove(int, int, const QString&, const QString&, const QString&, uint)
+{
+}
+void NetworkDiscovery::onAllForNow() {}
+void NetworkDiscovery::resolvePerson(int, int, const QString&, const QString&) {}
+void NetworkDiscovery::checkPeopleListed() {}
 
 #else
 
 NetworkDiscovery::~NetworkDiscovery()
 {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return;
-    for (const QString& path : browsers) {
-        QDBusMessage free =
-            QDBusMessage::createMethodCall(AvahiService, path, BrowserInterface, "Free");
-        bus.call(free, QDBus::NoBlock);
-    }
+    // Closing the connection frees the browsers with it.
+    if (!bus.isEmpty())
+        QDBusConnection::disconnectFromBus(bus);
 }
 
-void NetworkDiscovery::start()
+void NetworkDiscovery::start(Looking looking)
 {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) {
+    QDBusConnection connection = Avahi::ConnectSystemBus("browse");
+    if (!connection.isConnected()) {
         // Queued, so that whoever started us is connected to the signal first.
         QTimer::singleShot(0, this, [this] { fail(tr("no system message bus is running")); });
         return;
     }
+    bus = connection.name();
+    peopleOnly = looking == Looking::PeopleOnly;
     // Listen before asking, or the first answers could pass unheard.
-    bus.connect(AvahiService, QString(), BrowserInterface, "ItemNew", this,
-                SLOT(onItemNew(int, int, QString, QString, QString, uint)));
-    bus.connect(AvahiService, QString(), BrowserInterface, "Failure", this,
-                SLOT(onFailure(QString)));
+    const QString browser = Avahi::BrowserInterface;
+    connection.connect(Avahi::Service, QString(), browser, "ItemNew", this,
+                       SLOT(onItemNew(int, int, QString, QString, QString, uint)));
+    connection.connect(Avahi::Service, QString(), browser, "ItemRemove", this,
+                       SLOT(onItemRemove(int, int, QString, QString, QString, uint)));
+    connection.connect(Avahi::Service, QString(), browser, "AllForNow", this, SLOT(onAllForNow()));
+    connection.connect(Avahi::Service, QString(), browser, "Failure", this,
+                       SLOT(onFailure(QString)));
 
-    for (const char* type : ServiceTypes) {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(AvahiService, "/", ServerInterface, "ServiceBrowserNew");
-        call << AnyInterface << ProtocolIPv4 << QString::fromLatin1(type) << QString() << 0u;
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    QStringList types{Avahi::PeopleType};
+    if (looking == Looking::ComputersAndPeople)
+        for (const char* type : ServiceTypes)
+            types << QString::fromLatin1(type);
+    for (const QString& type : types) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            Avahi::Service, "/", Avahi::ServerInterface, "ServiceBrowserNew");
+        call << Avahi::AnyInterface << Avahi::ProtocolIPv4 << type << QString() << 0u;
+        auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(call), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this,
                 [this](QDBusPendingCallWatcher* finished) {
                     finished->deleteLater();
-                    const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                    if (reply.isError())
-                        fail(reply.error().message());
-                    else
-                        browsers.append(reply.value().path());
+                    if (finished->isError())
+                        fail(Avahi::Problem(finished->error()));
                 });
     }
 }
@@ -99,11 +101,13 @@ void NetworkDiscovery::start()
 void NetworkDiscovery::onItemNew(int interface, int protocol, const QString& name,
                                  const QString& type, const QString& domain, uint)
 {
+    if (type == Avahi::PeopleType)
+        return resolvePerson(interface, protocol, name, domain);
     // The host behind a service instance comes from resolving it.
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(AvahiService, "/", ServerInterface, "ResolveService");
-    call << interface << protocol << name << type << domain << ProtocolIPv4 << 0u;
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    QDBusMessage call = QDBusMessage::createMethodCall(Avahi::Service, "/", Avahi::ServerInterface,
+                                                       "ResolveService");
+    call << interface << protocol << name << type << domain << Avahi::ProtocolIPv4 << 0u;
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
@@ -117,6 +121,72 @@ void NetworkDiscovery::onItemNew(int interface, int protocol, const QString& nam
                 known.insert(host);
                 emit computerFound(host);
             });
+}
+
+void NetworkDiscovery::resolvePerson(int interface, int protocol, const QString& name,
+                                     const QString& domain)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(Avahi::Service, "/", Avahi::ServerInterface,
+                                                       "ResolveService");
+    call << interface << protocol << name << Avahi::PeopleType << domain << Avahi::ProtocolIPv4
+         << 0u;
+    ++resolving;
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, interface](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                --resolving;
+                // interface, protocol, name, type, domain, host, aprotocol, address, port, txt
+                const QDBusMessage reply = finished->reply();
+                const QVariantList answer = reply.arguments();
+                if (reply.type() == QDBusMessage::ReplyMessage && answer.size() >= 10) {
+                    AnnouncedPerson person;
+                    person.instance = answer.at(2).toString();
+                    person.computer = answer.at(5).toString();
+                    person.ip = answer.at(7).toString();
+                    person.port = static_cast<quint16>(answer.at(8).toUInt());
+                    // An announcement without a name is known by its service's name.
+                    person.name = person.instance;
+                    for (const QByteArray& entry : qdbus_cast<QList<QByteArray>>(answer.at(9)))
+                        if (entry.startsWith("name="))
+                            person.name = QString::fromUtf8(entry.mid(5));
+                    const bool isNew = !people.contains(person.instance);
+                    people[person.instance].insert(interface);
+                    if (isNew)
+                        emit personFound(person);
+                }
+                checkPeopleListed();
+            });
+}
+
+void NetworkDiscovery::onItemRemove(int interface, int, const QString& name, const QString& type,
+                                    const QString&, uint)
+{
+    const auto heard = people.find(name);
+    if (type != Avahi::PeopleType || heard == people.end())
+        return;
+    heard->remove(interface);
+    if (!heard->isEmpty())
+        return;
+    people.erase(heard);
+    emit personGone(name);
+}
+
+void NetworkDiscovery::onAllForNow()
+{
+    // Told by each browser; only a search for people alone has a single one to wait for.
+    if (!peopleOnly)
+        return;
+    allForNow = true;
+    checkPeopleListed();
+}
+
+void NetworkDiscovery::checkPeopleListed()
+{
+    if (!allForNow || resolving > 0 || listed)
+        return;
+    listed = true;
+    emit peopleListed();
 }
 
 #endif

@@ -1,12 +1,14 @@
 #include "receiver/ReceiverWindow.h"
 
 #include "app/Conversions.h"
+#include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "app/Validation.h"
 #include "history/History.h"
 #include "messaging/MessageRecord.h"
 #include "messaging/ReceiveString.h"
+#include "platform/NetworkAnnouncement.h"
 #include "platform/WindowActivation.h"
 #include "receiver/Notifier.h"
 #include "receiver/ReplyRequester.h"
@@ -19,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -231,6 +234,25 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
         settings.SaveSetting(ReceiverSection, KeepDaysKey,
                              IntegerText(keepDays->currentData().toInt()));
     });
+    announcement = new NetworkAnnouncement(this);
+    storeWatcher = new QFileSystemWatcher(this);
+    connect(announceMe, &QCheckBox::toggled, this, &ReceiverWindow::setAnnounce);
+    // Quorvane's Identification window may give the user another name.
+    connect(storeWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &ReceiverWindow::announceIfWanted);
+    connect(storeWatcher, &QFileSystemWatcher::fileChanged, this,
+            &ReceiverWindow::announceIfWanted);
+    connect(announcement, &NetworkAnnouncement::announced, this,
+            [this](const QString& instance, quint16 on) {
+                announceStatus->setText(
+                    QStringLiteral("Announced on the local network as \"%1\" on port %2.")
+                        .arg(instance)
+                        .arg(on));
+            });
+    connect(announcement, &NetworkAnnouncement::unavailable, this, [this](const QString& reason) {
+        announceStatus->setText(
+            QStringLiteral("Not announced on the local network: %1.").arg(reason));
+    });
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         tray = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation), this);
@@ -292,6 +314,22 @@ void ReceiverWindow::buildControls()
     portLayout->addWidget(keepLabel);
     portLayout->addWidget(keepDays);
     portLayout->addWidget(startAtLogin);
+
+    announceMe = new QCheckBox(QStringLiteral("Announce me on the local network"), central);
+    announceMe->setObjectName(QStringLiteral("announceMe"));
+    announceMe->setAccessibleName(announceMe->text());
+    {
+        const SettingsStore settings(StoreKeys::Application);
+        announceMe->setChecked(
+            TextToBoolean(
+                settings.GetSetting(ReceiverSection, StoreKeys::Announce, BooleanText(true)))
+                .value_or(true));
+    }
+    announceStatus = new QLabel(central);
+    announceStatus->setObjectName(QStringLiteral("announceStatus"));
+    announceStatus->setWordWrap(true);
+    announceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    announceStatus->hide();
 
     historyStatus = new QLabel(central);
     historyStatus->setObjectName(QStringLiteral("historyStatus"));
@@ -411,10 +449,12 @@ void ReceiverWindow::buildControls()
 
     layout->addWidget(status);
     layout->addWidget(portRow);
+    layout->addWidget(announceMe);
+    layout->addWidget(announceStatus);
     layout->addWidget(historyStatus);
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
-    setTabOrder(startAtLogin, conversationList);
+    setTabOrder(announceMe, conversationList);
     setTabOrder(conversationList, search);
     statusBar();
 }
@@ -425,7 +465,9 @@ bool ReceiverWindow::startListening()
     const QString text = store.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
                                           IntegerText(DefaultReplyPort));
     // Unreadable text falls back to the default, as Quorvane reads it.
-    return listenOn(TextToInteger(text).value_or(DefaultReplyPort));
+    const bool listening = listenOn(TextToInteger(text).value_or(DefaultReplyPort));
+    announceIfWanted();
+    return listening;
 }
 
 bool ReceiverWindow::listenOn(std::int32_t port)
@@ -470,7 +512,9 @@ void ReceiverWindow::changeReplyPort()
         SettingsStore store(StoreKeys::Application);
         store.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb, IntegerText(port));
     }
-    if (!listenOn(port))
+    const bool listening = listenOn(port);
+    announceIfWanted();
+    if (!listening)
         return;
     listeningText = status->text();
     changedPort = port;
@@ -678,6 +722,8 @@ void ReceiverWindow::closeEvent(QCloseEvent* event)
             break;
         store->storeNow();
     }
+    announcement->withdraw();
+    announcedPort = 0;
     event->accept();
 }
 
@@ -867,4 +913,41 @@ void ReceiverWindow::setStartAtLogin(bool start)
                                  .arg(QDir::toNativeSeparators(path), problem));
     const QSignalBlocker quiet(startAtLogin);
     startAtLogin->setChecked(QFile::exists(path));
+}
+
+void ReceiverWindow::setAnnounce(bool on)
+{
+    {
+        SettingsStore settings(StoreKeys::Application);
+        settings.SaveSetting(ReceiverSection, StoreKeys::Announce, BooleanText(on));
+    }
+    announceIfWanted();
+}
+
+// While messages can arrive and the box is ticked, the user's name is announced on the port
+// listened on; again whenever either changes.
+void ReceiverWindow::announceIfWanted()
+{
+    // A save renames a new file over the store: the folder tells of that, the file of edits
+    // made in place.
+    const QString file = SettingsStore::FilePath(StoreKeys::Application);
+    const QString folder = QFileInfo(file).path();
+    if (QDir().mkpath(folder) && !storeWatcher->directories().contains(folder))
+        storeWatcher->addPath(folder);
+    if (QFile::exists(file) && !storeWatcher->files().contains(file))
+        storeWatcher->addPath(file);
+
+    const QString name = StoredUserName();
+    const quint16 port = announceMe->isChecked() && messages->isListening() ? messages->port() : 0;
+    if (port == announcedPort && (port == 0 || name == announcedName))
+        return;
+    announcedName = name;
+    announcedPort = port;
+    announceStatus->setVisible(port != 0);
+    if (port == 0) {
+        announcement->withdraw();
+        return;
+    }
+    announceStatus->setText(QStringLiteral("Announcing on the local network..."));
+    announcement->announce(name, port);
 }

@@ -14,8 +14,10 @@
 #include <QMainWindow>
 
 class History;
+class NetworkAnnouncement;
 class Notifier;
 class QCheckBox;
+class QFileSystemWatcher;
 class QComboBox;
 class QFormLayout;
 class QLabel;
@@ -66,6 +68,9 @@ public:
     static QString AutostartEntryPath();
     // "All messages", then a line per correspondent.
     QListView* conversationList = nullptr;
+    // Whether others on the local network can find the user, and how that went.
+    QCheckBox* announceMe = nullptr;
+    QLabel* announceStatus = nullptr;
     QLineEdit* search = nullptr;
     QTableView* messageList = nullptr;
     // Read-only boxes rather than labels: a sender's name or port may be any length.
@@ -102,6 +107,8 @@ private slots:
     void changeReplyPort();
     void comeForward();
     void setStartAtLogin(bool start);
+    void setAnnounce(bool on);
+    void announceIfWanted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,4 +155,10 @@ private:
     // A reply port listened on but not yet in the store, and what the status said of it.
     std::int32_t changedPort = 0;
     QString listeningText;
+    // Announced while listening with the box ticked: the name in the store and the port
+    // listened on (0 while nothing is).
+    NetworkAnnouncement* announcement = nullptr;
+    QFileSystemWatcher* storeWatcher = nullptr;
+    QString announcedName;
+    quint16 announcedPort = 0;
 };

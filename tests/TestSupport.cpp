@@ -1,8 +1,10 @@
 #include "TestSupport.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 #include <cstdlib>
 #ifdef Q_OS_LINUX
@@ -42,6 +44,89 @@ QScopeGuard<std::function<void()>> WithoutCapability(int capability)
         __user_cap_data_struct restored[2] = {low, high};
         syscall(SYS_capset, &header, restored);
     });
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// Reads what the process says until it has said `text`, for ten seconds at most.
+static bool waitForOutput(QProcess& process, const QByteArray& text, QByteArray& said)
+{
+    const QDeadlineTimer deadline(10000);
+    while (!said.contains(text) && process.waitForReadyRead(int(deadline.remainingTime())))
+        said += process.readAll();
+    return said.contains(text);
+}
+
+PrivateAvahi::PrivateAvahi()
+{
+    const QString avahi = QStandardPaths::findExecutable("avahi-daemon", {"/usr/sbin"});
+    if (::geteuid() != 0)
+        problem = "an avahi-daemon of the test's own needs root";
+    else if (avahi.isEmpty() || QStandardPaths::findExecutable("avahi-browse").isEmpty())
+        problem = "avahi-daemon or avahi-utils is not installed";
+    else if (QProcess::execute(avahi, {"--check"}) == 0)
+        problem = "an avahi-daemon already runs here; the test needs one of its own";
+    QFile busConfig(dir.filePath("bus.conf")), avahiConfig(dir.filePath("avahi.conf"));
+    if (!problem.isEmpty() || !busConfig.open(QIODevice::WriteOnly) ||
+        !avahiConfig.open(QIODevice::WriteOnly))
+        return;
+    // As the system bus: anyone may call the daemon, only root may own a name.
+    busConfig.write(R"(<busconfig><type>system</type><auth>EXTERNAL</auth><policy context="default">
+<allow user="*"/><deny own="*"/><deny send_type="method_call"/><allow send_type="signal"/>
+<allow send_requested_reply="true" send_type="method_return"/><allow receive_type="error"/>
+<allow send_requested_reply="true" send_type="error"/><allow receive_type="method_call"/>
+<allow receive_type="method_return"/><allow receive_type="signal"/>
+<allow send_destination="org.freedesktop.DBus"/></policy>
+<includedir>/usr/share/dbus-1/system.d</includedir><listen>unix:path=)" +
+                    dir.filePath("bus").toUtf8() + "</listen></busconfig>");
+    avahiConfig.write(
+        "[server]\nallow-interfaces=lo\nuse-ipv6=no\n[publish]\npublish-workstation=yes\n");
+    busConfig.close();
+    avahiConfig.close();
+    bus.start("dbus-daemon",
+              {"--config-file=" + busConfig.fileName(), "--nofork", "--print-address"});
+    QByteArray address;
+    if (!waitForOutput(bus, "\n", address))
+        problem = "dbus-daemon did not start";
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.trimmed());
+    QProcess::execute("ip", {"link", "set", "lo", "multicast", "on"});
+    if (problem.isEmpty())
+        startDaemon();
+}
+
+PrivateAvahi::~PrivateAvahi()
+{
+    for (QProcess* process : {&browser, &daemon, &bus})
+        process->terminate(), process->waitForFinished();
+}
+
+bool PrivateAvahi::startDaemon()
+{
+    daemon.setProcessChannelMode(QProcess::MergedChannels);
+    daemon.start(
+        QStandardPaths::findExecutable("avahi-daemon", {"/usr/sbin"}),
+        {"--no-drop-root", "--no-chroot", "--no-rlimits", "-f", dir.filePath("avahi.conf")});
+    QByteArray said;
+    const QByteArray named = "Host name is ", end = ". Local service cookie";
+    if (!waitForOutput(daemon, end, said))
+        return problem = "avahi-daemon did not start: " + QString::fromLocal8Bit(said), false;
+    host = said.mid(said.indexOf(named) + named.size()).split('.').first() + ".local";
+    return listenAgain();
+}
+
+bool PrivateAvahi::listenAgain()
+{
+    browser.kill();
+    browser.waitForFinished();
+    heard.clear();
+    // Line by line, not when its output buffer is full.
+    browser.start("stdbuf", {"-oL", "avahi-browse", "-r", "-p", "-k", "_quorvane._tcp"});
+    return browser.waitForStarted();
+}
+
+const QString& PrivateAvahi::browsed()
+{
+    return heard += QString::fromUtf8(browser.readAllStandardOutput());
 }
 #endif
 

@@ -4,6 +4,7 @@
 // acting on modal dialogs, answering message boxes and the checks every window must pass.
 
 #include <QMap>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QString>
@@ -35,6 +36,29 @@ template <typename T> bool Ready(const std::future<T>& future)
 // Until the guard ends, this thread, and the threads it starts meanwhile, lack the
 // capability (such as CAP_DAC_OVERRIDE or CAP_NET_BIND_SERVICE) as an ordinary user does.
 QScopeGuard<std::function<void()>> WithoutCapability(int capability);
+#endif
+
+#ifdef Q_OS_LINUX
+// An avahi-daemon on the loopback interface and a private system bus (DBUS_SYSTEM_BUS_ADDRESS
+// from then on), with avahi-browse listening; `problem` says why not (root and Avahi needed).
+class PrivateAvahi
+{
+public:
+    PrivateAvahi();
+    ~PrivateAvahi();
+    bool startDaemon(); // again after stopDaemon
+    void stopDaemon() { daemon.terminate(), daemon.waitForFinished(); }
+    // avahi-browse again: while it runs it resolves a service only once.
+    bool listenAgain();
+    // What avahi-browse printed since it started, less what the test took out.
+    const QString& browsed();
+
+    QString problem, host, heard;
+
+private:
+    QTemporaryDir dir;
+    QProcess bus, daemon, browser;
+};
 #endif
 
 // Fresh temporary config, data and runtime folders (the runtime one private to the user).

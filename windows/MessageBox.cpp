@@ -48,7 +48,7 @@ void SetNextAnswer(bool yes)
 }
 
 bool AskMessage(QWidget* parent, const QString& text, const QString& title, const QString& yes,
-                const QString& no)
+                const QString& no, bool noByDefault)
 {
     if (answerer()) {
         answerer()(title, text);
@@ -56,8 +56,8 @@ bool AskMessage(QWidget* parent, const QString& text, const QString& title, cons
     }
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
     QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
-    box.addButton(no, QMessageBox::RejectRole);
-    box.setDefaultButton(yesButton);
+    QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(noByDefault ? noButton : yesButton);
     box.exec();
     return box.clickedButton() == yesButton;
 }

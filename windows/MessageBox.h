@@ -8,9 +8,10 @@
 class QWidget;
 
 void ShowMessage(QWidget* parent, const QString& text, const QString& title);
-// The same box with two buttons; true when the user chose `yes`.
+// The same box with two buttons; true when the user chose `yes`, which Enter chooses unless
+// `noByDefault`.
 bool AskMessage(QWidget* parent, const QString& text, const QString& title, const QString& yes,
-                const QString& no);
+                const QString& no, bool noByDefault = false);
 // Shows every failure of the settings store in a box titled "Error".
 void ShowStoreFailuresInBoxes();
 

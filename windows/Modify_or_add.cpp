@@ -241,11 +241,13 @@ void Modify_or_add::cmdAddNetworkUser_Click()
 {
     QString ip;
     QString name;
-    if (!BrowseNetworkComputer(ip, name)) {
+    // A person found on the network comes with the port their receiver announced.
+    std::optional<std::int32_t> port;
+    if (!BrowseNetworkComputer(ip, name, port)) {
         ShowMessage(this, QStringLiteral("Unable to Browse the network"), ErrorTitle);
         return;
     }
     username->setText(name.left(username->maxLength()));
     userip->setText(ip);
-    userport->setText(IntegerText(Global::DefaultPort));
+    userport->setText(IntegerText(port.value_or(Global::DefaultPort)));
 }

@@ -11,7 +11,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+
+namespace {
+// Where an entry of the people list keeps what its columns do not show.
+constexpr int AddressRole = Qt::UserRole;
+constexpr int InstanceRole = Qt::UserRole + 1;
+} // namespace
 
 NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
 {
@@ -19,6 +26,14 @@ NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
     setWindowTitle(QStringLiteral("Select a network computer."));
 
     auto* layout = new QVBoxLayout(this);
+    auto* peopleLabel = new QLabel(tr("&People on the local network:"), this);
+    people = new QTreeWidget(this);
+    people->setObjectName(QStringLiteral("people"));
+    people->setHeaderLabels({tr("Name"), tr("Computer"), tr("Port")});
+    people->setRootIsDecorated(false);
+    people->setMinimumHeight(people->fontMetrics().height() * 6);
+    peopleLabel->setBuddy(people);
+    people->setAccessibleName(QStringLiteral("People on the local network"));
     auto* listLabel = new QLabel(tr("Computers of the local network:"), this);
     computers = new QListWidget(this);
     computers->setObjectName(QStringLiteral("computers"));
@@ -43,6 +58,8 @@ NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
 
+    layout->addWidget(peopleLabel);
+    layout->addWidget(people);
     layout->addWidget(listLabel);
     layout->addWidget(computers);
     layout->addWidget(status);
@@ -53,16 +70,63 @@ NetworkPicker::NetworkPicker(QWidget* owner) : QDialog(owner)
     ok->setEnabled(false);
     connect(hostName, &QLineEdit::textChanged, ok,
             [this](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
-    connect(computers, &QListWidget::currentTextChanged, hostName, &QLineEdit::setText);
+    connect(computers, &QListWidget::currentTextChanged, this, [this](const QString& name) {
+        chosen.reset();
+        hostName->setText(name);
+    });
     connect(computers, &QListWidget::itemActivated, this, &QDialog::accept);
+    // A person is taken as announced; the box shows their computer.
+    connect(people, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (!item)
+            return;
+        chosen = AnnouncedPerson{
+            item->text(0), item->text(1), item->data(0, AddressRole).toString(),
+            static_cast<quint16>(item->text(2).toUInt()), item->data(0, InstanceRole).toString()};
+        hostName->setText(chosen->computer);
+    });
+    connect(people, &QTreeWidget::itemActivated, this, &QDialog::accept);
+    connect(hostName, &QLineEdit::textEdited, this, [this] {
+        chosen.reset();
+        people->setCurrentItem(nullptr);
+    });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     discovery = new NetworkDiscovery(this);
     connect(discovery, &NetworkDiscovery::computerFound, this, &NetworkPicker::addComputer);
+    connect(discovery, &NetworkDiscovery::personFound, this, &NetworkPicker::addPerson);
+    connect(discovery, &NetworkDiscovery::personGone, this, &NetworkPicker::removePerson);
     connect(discovery, &NetworkDiscovery::unavailable, this, &NetworkPicker::discoveryUnavailable);
     discovery->start();
     hostName->setFocus();
+}
+
+void NetworkPicker::addPerson(const AnnouncedPerson& person)
+{
+    auto* item =
+        new QTreeWidgetItem(people, {person.name, person.computer, QString::number(person.port)});
+    item->setData(0, AddressRole, person.ip);
+    item->setData(0, InstanceRole, person.instance);
+    for (int column = 0; column < people->columnCount(); ++column)
+        people->resizeColumnToContents(column);
+}
+
+void NetworkPicker::removePerson(const QString& instance)
+{
+    for (int row = 0; row < people->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = people->topLevelItem(row);
+        if (item->data(0, InstanceRole).toString() != instance)
+            continue;
+        // The list would make the next person current: no one is chosen who was not.
+        const QSignalBlocker quiet(people);
+        delete item;
+        if (chosen && chosen->instance == instance) {
+            chosen.reset();
+            people->setCurrentItem(nullptr);
+            hostName->clear();
+        }
+        return;
+    }
 }
 
 void NetworkPicker::addComputer(const QString& name)
@@ -83,12 +147,12 @@ void NetworkPicker::discoveryUnavailable(const QString& reason)
         resize(width(), heightForWidth(width()));
 }
 
-std::optional<QString> NetworkPicker::pick(QWidget* owner)
+std::optional<NetworkChoice> NetworkPicker::pick(QWidget* owner)
 {
     NetworkPicker picker(owner);
     if (picker.exec() != QDialog::Accepted)
         return std::nullopt;
-    return picker.hostName->text();
+    return NetworkChoice{picker.hostName->text(), picker.chosen};
 }
 
 void InstallNetworkPicker()

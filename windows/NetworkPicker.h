@@ -1,6 +1,8 @@
 #pragma once
-// "Select a network computer.": the computers of the local network that announce
-// themselves, filling in as answers arrive, and a box to type a host name.
+// "Select a network computer.": the people and the computers of the local network that
+// announce themselves, filling in as answers arrive, and a box to type a host name.
+
+#include "platform/GetNetworkUser.h"
 
 #include <QDialog>
 #include <optional>
@@ -9,6 +11,7 @@ class QPushButton;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QTreeWidget;
 class NetworkDiscovery;
 
 class NetworkPicker : public QDialog
@@ -17,9 +20,10 @@ class NetworkPicker : public QDialog
 public:
     explicit NetworkPicker(QWidget* owner);
 
-    // The chosen or typed name, or nothing when the user cancelled.
-    static std::optional<QString> pick(QWidget* owner);
+    // The chosen person or the chosen or typed name, or nothing when the user cancelled.
+    static std::optional<NetworkChoice> pick(QWidget* owner);
 
+    QTreeWidget* people = nullptr; // name, computer, port
     QListWidget* computers = nullptr;
     QLineEdit* hostName = nullptr;
     QLabel* status = nullptr;
@@ -28,10 +32,14 @@ public:
     QPushButton* cancel = nullptr;
 
 private:
+    void addPerson(const AnnouncedPerson& person);
+    void removePerson(const QString& instance);
     void addComputer(const QString& name);
     void discoveryUnavailable(const QString& reason);
 
     NetworkDiscovery* discovery = nullptr;
+    // Until the name box is edited or a computer chosen.
+    std::optional<AnnouncedPerson> chosen;
 };
 
 // Makes BrowseNetworkComputer show this dialog, owned by the main window.

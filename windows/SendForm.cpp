@@ -43,6 +43,9 @@ constexpr qint64 HistoryLockPatience = 10000; // ms
 
 constexpr int StateClosed = 0;
 constexpr int StateConnected = 7;
+// The daemon lists what it knows within about a second; one that never finishes its list
+// does not keep the question back longer than this.
+constexpr int MovedSearchLimitMs = 3000;
 } // namespace
 
 SendForm::SendForm(QWidget* parent) : QMainWindow(parent), recipients(nullptr)
@@ -348,6 +351,9 @@ void SendForm::Command1_Click()
     const UserTable& users = Global::Users;
     const std::size_t entry =
         index + 1 >= 1 && index + 1 <= UBound(users) ? static_cast<std::size_t>(index + 1) : 0;
+    // A question about an earlier failure is pointless now.
+    delete movedSearch;
+    sentEntry = entry;
     PrepareSocket(users[entry]);
     Global::SendTarget.name = users[entry].name;
     Global::SendTarget.ip = users[entry].ip;
@@ -370,10 +376,11 @@ void SendForm::Command1_Click()
 
     if (!Winsock1->connectTo(RemoteHost, RemotePort)) {
         recordSend(Outcome::Failed, Winsock1->errorString());
-        ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
+        showSendError();
         WinsockClose();
         SentByKey = false;
         Command1->setEnabled(true);
+        offerMovedTarget();
     }
 }
 
@@ -417,10 +424,80 @@ void SendForm::Winsock1_SendComplete()
 void SendForm::Winsock1_Error()
 {
     recordSend(Outcome::Failed, Winsock1->errorString());
-    ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
+    showSendError();
     WinsockClose();
     SentByKey = false;
     Command1->setEnabled(true);
+    offerMovedTarget();
+}
+
+void SendForm::showSendError()
+{
+    const TcpClient::Failure failure = Winsock1->failure();
+    if (failure == TcpClient::Failure::Refused || failure == TcpClient::Failure::Unreachable) {
+        delete movedSearch;
+        movedTarget = Global::SendTarget;
+        movedTo.reset();
+        targetStillThere = false;
+        movedSearchDone = false;
+        movedSearch = new NetworkDiscovery(this);
+        connect(movedSearch, &NetworkDiscovery::personFound, this,
+                [this](const AnnouncedPerson& person) {
+                    if (person.name != movedTarget.name)
+                        return;
+                    if (person.ip == movedTarget.ip && person.port == movedTarget.port)
+                        targetStillThere = true;
+                    else if (!movedTo)
+                        movedTo = person;
+                });
+        const auto done = [this] {
+            movedSearchDone = true;
+            offerMovedTarget();
+        };
+        connect(movedSearch, &NetworkDiscovery::peopleListed, this, done);
+        connect(movedSearch, &NetworkDiscovery::unavailable, this, done);
+        QTimer::singleShot(MovedSearchLimitMs, movedSearch, done);
+        movedSearch->start(NetworkDiscovery::Looking::PeopleOnly);
+    }
+    errorShowing = true;
+    ShowMessage(this, ErrorPrefix + Winsock1->errorString(), ErrorTitle);
+    errorShowing = false;
+}
+
+// Never changes an entry unasked: anyone on the network can announce any name, which is why
+// the question names the computer that does.
+void SendForm::offerMovedTarget()
+{
+    if (!movedSearch || !movedSearchDone || errorShowing)
+        return;
+    movedSearch->deleteLater();
+    movedSearch = nullptr;
+    if (!movedTo || targetStillThere)
+        return;
+    const AnnouncedPerson to = *movedTo;
+    const QString question =
+        QStringLiteral("%1 now answers at %2:%3 (%4). Update %1 and send again?")
+            .arg(to.name, to.ip, QString::number(to.port), to.computer);
+    if (!AskMessage(this, question, ErrorTitle, QStringLiteral("&Yes"), QStringLiteral("&No"),
+                    true))
+        return;
+    UserTable& users = Global::Users;
+    const auto isTarget = [&users, this](std::size_t entry) {
+        return entry >= 1 && entry <= static_cast<std::size_t>(UBound(users)) &&
+               users[entry].name == movedTarget.name && users[entry].ip == movedTarget.ip &&
+               users[entry].port == movedTarget.port;
+    };
+    // The list may have been edited while the search ran.
+    std::size_t entry = sentEntry;
+    for (std::size_t other = 1; !isTarget(entry) && other < users.size(); ++other)
+        entry = other;
+    if (!isTarget(entry))
+        return;
+    users[entry].ip = to.ip;
+    users[entry].port = to.port;
+    FillRecipients(static_cast<int>(entry) - 1);
+    Command1_Click();
+    Winsock1->checkNow();
 }
 
 void SendForm::StopSend_Click()

@@ -5,11 +5,13 @@
 #include "app/Global.h"
 #include "history/History.h"
 #include "messaging/ReplyRequests.h"
+#include "platform/NetworkDiscovery.h"
 #include "platform/TcpClient.h"
 #include "windows/ComboRecipientList.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <optional>
 
@@ -90,6 +92,11 @@ private:
     // Records the send under way, if any, with how it ended.
     void recordSend(Outcome outcome, const QString& reason = QString());
     void sentMessagesChanged();
+    // The error box of a failed send. When nobody answered at the entry's address, a search
+    // for its person runs meanwhile, and offerMovedTarget then asks whether to follow them
+    // to where they announce themselves now.
+    void showSendError();
+    void offerMovedTarget();
 
     ComboRecipientList recipients;
     bool loaded = false;
@@ -110,4 +117,11 @@ private:
     // it is held for long.
     bool sentProblemTold = false;
     QElapsedTimer sentFailingFor;
+    std::size_t sentEntry = 0; // of Users, by the last Send
+    QPointer<NetworkDiscovery> movedSearch;
+    UserRecord movedTarget; // the entry as it was sent to
+    std::optional<AnnouncedPerson> movedTo;
+    bool targetStillThere = false; // announced at the entry's own address
+    bool movedSearchDone = false;
+    bool errorShowing = false;
 };

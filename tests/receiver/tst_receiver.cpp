@@ -3,12 +3,16 @@
 // SendForm in this process, or by a started quorvane) and a private D-Bus session bus.
 
 #include "TestSupport.h"
+#include "platform/NetworkAnnouncement.h"
 #include "platform/RuntimePaths.h"
 #include "receiver/Notifier.h"
 #include "receiver/ReceiverWindow.h"
 #include "receiver/ReplyRequester.h"
+#include "windows/Modify_or_add.h"
+#include "windows/NetworkPicker.h"
 #include "windows/SendForm.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -16,7 +20,9 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QListView>
+#include <QListWidget>
 #include <QLockFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -28,6 +34,7 @@
 #include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTreeWidget>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -153,6 +160,9 @@ private slots:
     void notifiesWhenInactive();
     void portProblemsAreExplained_data();
     void portProblemsAreExplained();
+    void announcedWhileListening();
+    void movedCorrespondentIsFollowedWhenAsked_data();
+    void movedCorrespondentIsFollowedWhenAsked();
 
 private:
     QString newest(int column) const
@@ -212,12 +222,40 @@ private:
     }
 
     void makeReceiver();
+    bool avahiRuns()
+    {
+        return (avahi ? avahi : avahi = std::make_unique<PrivateAvahi>())->problem.isEmpty();
+    }
+    // As avahi-browse prints a receiver that comes, or, without a port, goes.
+    QString event(const QString& instance, quint16 on = 0, const QString& name = {}) const
+    {
+        const QString line =
+            QString("=;lo;IPv4;%1;_quorvane._tcp;local;%2;127.0.0.1;%3;\"v=1\" \"name=%4\"")
+                .arg(instance, avahi->host, QString::number(on), name)
+                .replace("ë", "\\195\\171")
+                .replace(" #", "\\032\\035");
+        return on ? line : "-;" + line.section(';', 1, 5);
+    }
+    // Whether avahi-browse prints `line` within 10 s; that line is then taken out.
+    bool hears(const QString& line)
+    {
+        if (!QTest::qWaitFor([&] { return avahi->browsed().contains(line); }, 10000))
+            return qWarning().noquote() << avahi->heard << "lacks" << line, false;
+        avahi->heard.remove(avahi->heard.indexOf(line), line.size());
+        return true;
+    }
+    void identify(const QString& name)
+    {
+        WriteStoreFile("[Identification]\nMyUsername=" + name.toUtf8() +
+                       "\nMyPortnb=" + QByteArray::number(port) + '\n');
+    }
 
     TestFolders folders;
     std::unique_ptr<QTemporaryDir> data;
     quint16 port = 0;
     std::unique_ptr<ReceiverWindow> receiver;
     BoxRecorder recorder;
+    std::unique_ptr<PrivateAvahi> avahi;
 };
 
 void TestReceiver::init()
@@ -229,6 +267,9 @@ void TestReceiver::init()
     data = std::make_unique<QTemporaryDir>();
     qputenv("XDG_DATA_HOME", data->path().toLocal8Bit());
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    // Nothing is announced on the machine's own network, only on the test's daemon.
+    if (!avahi)
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     port = freePort();
     WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) + '\n');
     makeReceiver();
@@ -884,6 +925,133 @@ void TestReceiver::portProblemsAreExplained()
     QVERIFY(
         receiver->status->text().contains(QStringLiteral("The reply port is now %1.").arg(port)));
     QCOMPARE(recorder.boxes.size(), 1);
+}
+
+// The receiver announces its user while it listens, as avahi-browse hears it: under the daemon's
+// other name while another has the user's, again under a new name (cut to a label) or port,
+// found by the picker, and withdrawn once unticked, closed or while the daemon is away.
+void TestReceiver::announcedWhileListening()
+{
+    if (!avahi) {
+        // Without a system bus one line says why, and messages arrive all the same.
+        QCOMPARE(receiver->announceStatus->text(),
+                 "Not announced on the local network: no system message bus is running.");
+        send({record("Ann", "1", "no bus")});
+    }
+    if (!avahiRuns())
+        QSKIP(qPrintable(avahi->problem));
+    const QString name = "Zoë-" + QString::number(port), other(130, 'p'), label(63, 'p');
+    NetworkAnnouncement elsewhere; // another computer's receiver
+    elsewhere.announce(name, 1);
+    identify(name);
+    makeReceiver();
+    QVERIFY(hears(event(name + " #2", port, name)));
+    QTRY_COMPARE(
+        receiver->announceStatus->text(),
+        QString("Announced on the local network as \"%1 #2\" on port %2.").arg(name).arg(port));
+    identify(other);
+    QVERIFY(hears(event(name + " #2")));
+    QVERIFY(hears(event(label, port, other)));
+    const quint16 second = freePort();
+    receiver->newPort->setText(QString::number(second));
+    receiver->changePort->click();
+    QTRY_VERIFY(receiver->announceStatus->text().endsWith(QString(" port %1.").arg(second)));
+    QVERIFY(avahi->listenAgain() && hears(event(label, second, other)));
+
+    // The picker lists the person above the computers and fills the user editor.
+    const NoRows rows;
+    Modify_or_add editor(rows);
+    Global::MainWindowHandle = &editor;
+    InstallNetworkPicker();
+    WhenModal<NetworkPicker>([&](NetworkPicker* picker) {
+        const auto closeAnyway = qScopeGuard([picker] { picker->isVisible() && picker->close(); });
+        QTRY_VERIFY(!picker->people->findItems(other, Qt::MatchExactly).isEmpty() &&
+                    !picker->computers->findItems(avahi->host, Qt::MatchExactly).isEmpty());
+        QTreeWidgetItem* found = picker->people->findItems(other, Qt::MatchExactly).first();
+        QCOMPARE(found->text(1) + ' ' + found->text(2),
+                 avahi->host + ' ' + QString::number(second));
+        picker->people->setCurrentItem(found);
+        picker->ok->click();
+    });
+    editor.cmdAddNetworkUser->click();
+    QCOMPARE(editor.username->text() + ' ' + editor.userip->text() + ' ' + editor.userport->text(),
+             other.left(128) + " 127.0.0.1 " + QString::number(second));
+
+    receiver->announceMe->click();
+    QVERIFY(hears(event(label)));
+    QVERIFY(receiver->announceStatus->isHidden());
+    QCOMPARE(ReadStoreSections()["Receiver"]["Announce"], "False");
+    receiver->announceMe->click();
+    QVERIFY(hears(event(label, second, other)));
+    avahi->stopDaemon();
+    QTRY_COMPARE(receiver->announceStatus->text(),
+                 "Not announced on the local network: the Avahi daemon is not running.");
+    QVERIFY(avahi->startDaemon());
+    QVERIFY(hears(event(label, second, other)));
+    receiver->close();
+    QVERIFY(hears(event(label)));
+}
+
+void TestReceiver::movedCorrespondentIsFollowedWhenAsked_data()
+{
+    QTest::addColumn<bool>("follow");
+    QTest::newRow("Yes") << true;
+    QTest::newRow("No, the default") << false;
+}
+
+// A send refused at a correspondent's old port: after the error box, Quorvane asks whether to
+// follow them to where they are announced now. Yes updates the entry and sends again.
+void TestReceiver::movedCorrespondentIsFollowedWhenAsked()
+{
+    QFETCH(bool, follow);
+    if (!avahiRuns())
+        QSKIP(qPrintable(avahi->problem));
+    const QString name = "Zoë-" + QString::number(port);
+    identify(name);
+    makeReceiver();
+    QVERIFY(hears(event(name, port, name)));
+    SendForm form;
+    QVERIFY(form.Form_Load());
+    Global::PopupWhenSend = Global::MinimizedWhenSend = false;
+    const quint16 old = freePort();
+    Global::Users = DimUsers(2);
+    Global::Users[1] = {"Ann", "127.0.0.1", old, 1};
+    Global::Users[2] = {name, "127.0.0.1", old, 2};
+    form.FillRecipients(1);
+    form.Text1->setPlainText("moved?");
+    // Real boxes, answered as a user would, No with Enter.
+    SetMessageBoxAnswerer({});
+    const auto restore = qScopeGuard([this] {
+        SetMessageBoxAnswerer([this](const QString& t, const QString& x) {
+            recorder.boxes.append({t, x});
+        });
+    });
+    QStringList said;
+    WhenModal<QMessageBox>([&](QMessageBox* error) {
+        said << error->text();
+        WhenModal<QMessageBox>([&](QMessageBox* question) {
+            said << question->text() << question->defaultButton()->text();
+            if (follow)
+                question->buttons().at(question->buttons().at(0)->text() != "&Yes")->click();
+            else
+                QTest::keyClick(question, Qt::Key_Return);
+        });
+        error->buttons().first()->click();
+    });
+    QSignalSpy listed(receiver.get(), &ReceiverWindow::messagesShown);
+    form.Command1->click();
+    QTRY_COMPARE_WITH_TIMEOUT(said.size(), 3, 10000);
+    QVERIFY(said[0].startsWith("Winsock Error: nothing is listening at 127.0.0.1 port " +
+                               QString::number(old)));
+    QCOMPARE(said.mid(1), (QStringList{QString("%1 now answers at 127.0.0.1:%2 (%3). Update %1 "
+                                               "and send again?")
+                                           .arg(name, QString::number(port), avahi->host),
+                                       "&No"}));
+    QVERIFY(!follow || !listed.isEmpty() || listed.wait());
+    QCOMPARE(names(), follow ? QStringList{name} : QStringList());
+    QCOMPARE(Global::Users[2].port, follow ? port : old);
+    QCOMPARE(Global::Users[1].port, old);
+    form.Form_Unload();
 }
 
 int main(int argc, char* argv[])

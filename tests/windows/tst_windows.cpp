@@ -60,10 +60,12 @@ const QList<Window>& windows()
         {"About", [] { return new About; }, "About ", "ReturnCmd website email",
          "website=Web page|email=Mail address"},
         {"NetworkPicker", [] { return new NetworkPicker(nullptr); }, "",
-         "hostName cancel computers",
-         "computers=Computers of the local network|hostName=Computer name:"},
+         "hostName cancel people computers",
+         "people=People on the local network|computers=Computers of the local network|"
+         "hostName=Computer name:"},
         {"ReceiverWindow", [] { return new ReceiverWindow; }, "",
-         "messageList messageText newPort changePort keepDays startAtLogin conversationList search",
+         "messageList messageText newPort changePort keepDays startAtLogin announceMe "
+         "conversationList search",
          "newPort=Reply port:|keepDays=Keep messages|conversationList=Conversations|"
          "search=Search:|messageList=Messages|"
          "receivedAt=Received:|fromName=From:|fromAddress=Address:|fromPort=Reply port:|"
