@@ -1,5 +1,6 @@
 #include "windows/About.h"
 
+#include "app/BuildInfo.h"
 #include "app/StoreKeys.h"
 #include "platform/ShellExtension.h"
 #include "windows/WindowPlacement.h"
@@ -92,12 +93,13 @@ void drawAsLink(QLineEdit* box)
 
 MakerAddresses ConfiguredMaker()
 {
-    return {QStringLiteral(QUORVANE_HOMEPAGE), QStringLiteral(QUORVANE_MAIL_ADDRESS)};
+    return {QString::fromUtf8(BuildInfo::Homepage), QString::fromUtf8(BuildInfo::MailAddress)};
 }
 
 VersionInfo ProgramVersion()
 {
-    return {QStringLiteral("Quorvane"), 2, 0, 0};
+    return {QStringLiteral("Quorvane"), BuildInfo::VersionMajor, BuildInfo::VersionMinor,
+            BuildInfo::VersionPatch};
 }
 
 QString VersionText(const VersionInfo& version)

@@ -33,7 +33,7 @@ struct VersionInfo
     int revision = 0;
 };
 
-// The program's own version information: Quorvane 2.0.0.
+// The program's own version information: Quorvane and the project's version.
 VersionInfo ProgramVersion();
 
 // Major "." minor, with a revision other than 0 written straight after the minor number

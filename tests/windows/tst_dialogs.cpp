@@ -3,6 +3,7 @@
 // and the network picker with the real resolver and no discovery daemon.
 
 #include "TestSupport.h"
+#include "app/BuildInfo.h"
 #include "app/Global.h"
 #include "app/Validation.h"
 #include "platform/GetNetworkUser.h"
@@ -324,7 +325,11 @@ private slots:
 
     void versionTextAppendsANonZeroRevision()
     {
-        QCOMPARE(About().appversion->text(), QStringLiteral("2.0"));
+        // The project's version, as the build gave it to --version and the package.
+        const VersionInfo own = ProgramVersion();
+        QCOMPARE(QString("%1.%2.%3").arg(own.major).arg(own.minor).arg(own.revision),
+                 QString(BuildInfo::Version));
+        QCOMPARE(About().appversion->text(), VersionText(own));
         const std::pair<VersionInfo, const char*> versions[] = {
             {{"Q", 2, 0, 12}, "2.012"}, {{"Q", 2, 1, 3}, "2.13"}, {{"Q", 10, 20, 0}, "10.20"}};
         for (const auto& [version, text] : versions)
