@@ -4,6 +4,7 @@
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/Validation.h"
 #include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
@@ -130,8 +131,8 @@ void Identification::ShowCurrentIdentification()
 
 void Identification::ShowDefaultIdentification()
 {
-    txtmyident->setText(QStringLiteral("Me"));
-    txtmyportnb->setText(QStringLiteral("505"));
+    txtmyident->setText(Stored::MyUsername.defaultValue);
+    txtmyportnb->setText(IntegerText(Stored::MyPortnb.defaultValue));
 }
 
 void Identification::LoadOption_Click()

@@ -4,6 +4,7 @@
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/Validation.h"
 #include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
@@ -166,10 +167,10 @@ void OptProg::ShowCurrentOptions()
 
 void OptProg::ShowDefaultOptions()
 {
-    ipnumber->setText(QStringLiteral("127.0.0.1"));
-    Portnb->setText(QStringLiteral("505"));
-    Popupsend->setChecked(true);
-    chkminimizedsend->setChecked(true);
+    ipnumber->setText(Stored::DefaultIp.defaultValue);
+    Portnb->setText(IntegerText(Stored::DefaultPort.defaultValue));
+    Popupsend->setChecked(Stored::PopupWhenSend.defaultValue);
+    chkminimizedsend->setChecked(Stored::MinimizedWhenSend.defaultValue);
 }
 
 void OptProg::LoadOption_Click()
