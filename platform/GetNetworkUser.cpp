@@ -7,12 +7,8 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <memory>
-#ifdef Q_OS_WIN
-#include <ws2tcpip.h>
-#else
 #include <netdb.h>
 #include <sys/socket.h>
-#endif
 #include <thread>
 
 namespace {
@@ -103,8 +99,6 @@ bool BrowseNetworkComputer(QString& ip, QString& name)
 
 QString ResolveHostName(QString& hostName)
 {
-    if (!StartWinsock())
-        return QString();
     qsizetype begin = 0;
     qsizetype end = hostName.size();
     while (begin < end && hostName[begin] == QLatin1Char(' '))
@@ -123,23 +117,5 @@ QString ResolveHostName(QString& hostName)
             }
         }
     }
-    StopWinsock();
     return result;
-}
-
-bool StartWinsock()
-{
-    return true;
-}
-
-void StopWinsock() {}
-
-std::uint8_t LoByte(std::uint16_t value)
-{
-    return static_cast<std::uint8_t>(value & 0xFF);
-}
-
-std::uint8_t HiByte(std::uint16_t value)
-{
-    return static_cast<std::uint8_t>(value >> 8);
 }
