@@ -74,8 +74,8 @@ struct Delivery
 class Receiver
 {
 public:
-    Receiver(QObject* context, std::function<void(const Delivery&)> report)
-        : context(context), report(std::move(report))
+    Receiver(QObject* owner, std::function<void(const Delivery&)> onDelivery)
+        : context(owner), report(std::move(onDelivery))
     {
     }
     ~Receiver() { stop(); }
@@ -200,7 +200,7 @@ struct Pending
 class EnabledWatch : public QObject
 {
 public:
-    EnabledWatch(QPushButton* button, Pending& pending) : button(button), pending(pending)
+    EnabledWatch(QPushButton* watched, Pending& waiting) : button(watched), pending(waiting)
     {
         button->installEventFilter(this);
     }

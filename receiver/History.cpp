@@ -111,8 +111,8 @@ struct History::Result
 class History::Worker : public QObject
 {
 public:
-    Worker(const QString& path, const QString& name, int keepDays)
-        : path(path), name(name), keepDays(keepDays)
+    Worker(const QString& file, const QString& connection, int days)
+        : path(file), name(connection), keepDays(days)
     {
     }
 

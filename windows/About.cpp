@@ -111,8 +111,8 @@ QString VersionText(const VersionInfo& version)
     return text;
 }
 
-About::About(QWidget* parent, const VersionInfo& version, const MakerAddresses& maker)
-    : FormDialog(parent), version(version), maker(maker)
+About::About(QWidget* parent, const VersionInfo& programVersion, const MakerAddresses& addresses)
+    : FormDialog(parent), version(programVersion), maker(addresses)
 {
     setObjectName(QStringLiteral("About"));
     setWindowTitle(QStringLiteral("Credits"));

@@ -44,8 +44,8 @@ class About : public FormDialog
 {
     Q_OBJECT
 public:
-    explicit About(QWidget* parent = nullptr, const VersionInfo& version = ProgramVersion(),
-                   const MakerAddresses& maker = ConfiguredMaker());
+    explicit About(QWidget* parent = nullptr, const VersionInfo& programVersion = ProgramVersion(),
+                   const MakerAddresses& addresses = ConfiguredMaker());
 
     // Control array addressed from 1; slot 0 stays empty.
     std::array<QLabel*, 2> lbl{};

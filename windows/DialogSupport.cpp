@@ -11,7 +11,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
-FormDialog::FormDialog(QWidget* parent, Reopening reopening) : QDialog(parent), reopening(reopening)
+FormDialog::FormDialog(QWidget* parent, Reopening whenReopened)
+    : QDialog(parent), reopening(whenReopened)
 {
 }
 

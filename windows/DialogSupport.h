@@ -25,7 +25,7 @@ protected:
     // (Form_Load again, and Form_Unload at the next close), or leave it as it was closed.
     enum class Reopening { Afresh, AsClosed };
 
-    explicit FormDialog(QWidget* parent, Reopening reopening = Reopening::Afresh);
+    explicit FormDialog(QWidget* parent, Reopening whenReopened = Reopening::Afresh);
 
     // Runs Form_Load. Each window calls it at the end of its own constructor, once its
     // controls exist: this constructor runs too early to reach the window's Form_Load.

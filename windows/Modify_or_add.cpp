@@ -65,8 +65,8 @@ bool discardCharacter(QKeyEvent* key, bool allowDot)
 
 } // namespace
 
-Modify_or_add::Modify_or_add(const UserRows& list, QWidget* parent)
-    : FormDialog(parent, Reopening::AsClosed), list(list)
+Modify_or_add::Modify_or_add(const UserRows& rows, QWidget* parent)
+    : FormDialog(parent, Reopening::AsClosed), list(rows)
 {
     setObjectName(QStringLiteral("Modify_or_add"));
     setWindowTitle(QStringLiteral("User"));
