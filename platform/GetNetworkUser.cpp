@@ -1,12 +1,11 @@
 #include "platform/GetNetworkUser.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QMetaObject>
-#include <QPointer>
-#include <memory>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <thread>
@@ -49,19 +48,12 @@ QList<QHostAddress> resolveWithoutFreezing(const QString& name)
     if (!QCoreApplication::instance())
         return systemResolve(name);
 
-    struct Shared
-    {
-        QList<QHostAddress> addresses;
-    };
-    auto shared = std::make_shared<Shared>();
+    // The loop outlives the worker, which is joined before the answer is read.
+    QList<QHostAddress> addresses;
     QEventLoop loop;
-    QPointer<QEventLoop> waiting(&loop);
-    std::thread worker([shared, name, waiting] {
-        shared->addresses = systemResolve(name);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [waiting] {
-            if (waiting)
-                waiting->quit();
-        });
+    std::thread worker([&addresses, &loop, name] {
+        addresses = systemResolve(name);
+        PostCall(&loop, [&loop] { loop.quit(); });
     });
     const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
     if (gui)
@@ -70,7 +62,7 @@ QList<QHostAddress> resolveWithoutFreezing(const QString& name)
     worker.join();
     if (gui)
         QGuiApplication::restoreOverrideCursor();
-    return shared->addresses;
+    return addresses;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "receiver/History.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -365,7 +367,7 @@ History::History(QObject* parent) : QObject(parent)
 History::~History()
 {
     if (thread) {
-        QMetaObject::invokeMethod(
+        PostCall(
             worker, [w = worker] { w->close(); }, Qt::BlockingQueuedConnection);
         thread->quit();
         thread->wait();
@@ -488,10 +490,10 @@ void History::flush()
     QList<qint64> deleting;
     deleting.swap(deletions);
     writing = true;
-    QMetaObject::invokeMethod(worker, [this, w = worker, batch, deleting, busy = busyTimeout] {
+    PostCall(worker, [this, w = worker, batch, deleting, busy = busyTimeout] {
         QList<StoredMessage> messages = batch;
         const Result result = w->write(messages, deleting, busy);
-        QMetaObject::invokeMethod(
+        PostCall(
             this, [this, batch, deleting, result] { written(batch, deleting, result); },
             Qt::QueuedConnection);
     });
@@ -617,10 +619,10 @@ int History::find(const QString& filter, int limit)
             this, [this, asked, found] { emit this->found(asked, found); }, Qt::QueuedConnection);
         return asked;
     }
-    QMetaObject::invokeMethod(worker, [this, w = worker, filter, limit, asked, busy = busyTimeout] {
+    PostCall(worker, [this, w = worker, filter, limit, asked, busy = busyTimeout] {
         Result result;
         const QList<StoredMessage> rows = w->query(filter, limit, busy, result);
-        QMetaObject::invokeMethod(
+        PostCall(
             this,
             [this, filter, limit, asked, rows, result] {
                 takeFileEvents(result);
