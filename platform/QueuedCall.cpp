@@ -22,8 +22,6 @@ std::condition_variable& callsDone()
     return done;
 }
 
-} // namespace
-
 // What a carrier receives: posted under the lock, so all the poster wrote before happens
 // before the carrier reads it.
 const QEvent::Type CallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -74,6 +72,8 @@ private:
     std::function<void()> call;
     bool* done = nullptr; // the blocked poster's flag
 };
+
+} // namespace
 
 void PostCall(QObject* context, std::function<void()> call, Qt::ConnectionType type)
 {
