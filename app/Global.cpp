@@ -1,15 +1,15 @@
 #include "app/Global.h"
 
-#include "app/Conversions.h"
+#include "app/StoreSettings.h"
 
 namespace Global {
 
-std::int32_t DefaultPort = 505;
-QString DefaultIp = QStringLiteral("127.0.0.1");
-bool MinimizedWhenSend = true;
-bool PopupWhenSend = true;
-QString MyUsername = QStringLiteral("Me");
-std::int32_t MyPortnb = 505;
+std::int32_t DefaultPort = Stored::DefaultPort.defaultValue;
+QString DefaultIp = Stored::DefaultIp.defaultValue;
+bool MinimizedWhenSend = Stored::MinimizedWhenSend.defaultValue;
+bool PopupWhenSend = Stored::PopupWhenSend.defaultValue;
+QString MyUsername = Stored::MyUsername.defaultValue;
+std::int32_t MyPortnb = Stored::MyPortnb.defaultValue;
 
 UserTable Users = DimUsers(0);
 UserTable DefaultUsers = DimUsers(0);
@@ -27,10 +27,10 @@ void BuildDefaultUsers()
 {
     DefaultUsers = DimUsers(1);
     UserRecord& localhost = DefaultUsers[1];
-    localhost.name = QStringLiteral("localhost");
-    localhost.ip = QStringLiteral("127.0.0.1");
-    localhost.port = TextToInteger(QStringLiteral("505")).value_or(0);
-    localhost.order = TextToInteger(QStringLiteral("1")).value_or(0);
+    localhost.name = Stored::DefaultUserName;
+    localhost.ip = Stored::DefaultIp.defaultValue;
+    localhost.port = Stored::DefaultPort.defaultValue;
+    localhost.order = 1;
 }
 
 } // namespace Global

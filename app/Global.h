@@ -56,7 +56,8 @@ extern bool MainWindowActive;
 // network browser.
 extern void* MainWindowHandle;
 
-// Rebuilds DefaultUsers: the single entry "localhost", "127.0.0.1", 505, order 1.
+// Rebuilds DefaultUsers: the single entry "localhost" at the default address and port
+// (StoreSettings.h), order 1.
 void BuildDefaultUsers();
 
 } // namespace Global

@@ -5,6 +5,7 @@
 #include "app/RecipientList.h"
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/UserStore.h"
 
 #include <cmath>
@@ -25,27 +26,45 @@ std::int32_t readInteger(const SettingsStore& store, const QString& section, con
     return TextToInteger(text).value_or(defaultValue);
 }
 
-bool readBoolean(const SettingsStore& store, const QString& section, const QString& key,
-                 bool defaultValue)
+std::int32_t read(const SettingsStore& store, const StoreSetting<std::int32_t>& setting)
 {
-    const QString text = store.GetSetting(section, key, BooleanText(defaultValue));
-    return TextToBoolean(text).value_or(defaultValue);
+    return readInteger(store, setting.section, setting.key, setting.defaultValue);
+}
+
+bool read(const SettingsStore& store, const StoreSetting<bool>& setting)
+{
+    const QString text =
+        store.GetSetting(setting.section, setting.key, BooleanText(setting.defaultValue));
+    return TextToBoolean(text).value_or(setting.defaultValue);
+}
+
+QString read(const SettingsStore& store, const StoreSetting<QLatin1String>& setting)
+{
+    return store.GetSetting(setting.section, setting.key, setting.defaultValue);
+}
+
+void save(SettingsStore& store, const StoreSetting<std::int32_t>& setting, std::int32_t value)
+{
+    store.SaveSetting(setting.section, setting.key, IntegerText(value));
+}
+
+void save(SettingsStore& store, const StoreSetting<bool>& setting, bool value)
+{
+    store.SaveSetting(setting.section, setting.key, BooleanText(value));
+}
+
+void save(SettingsStore& store, const StoreSetting<QLatin1String>& setting, const QString& value)
+{
+    store.SaveSetting(setting.section, setting.key, value);
 }
 
 // The store's count of outside changes when the identification was last read.
 int identificationSeen = 0;
 
-QString userName(const SettingsStore& store)
-{
-    return store.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyUsername,
-                            QStringLiteral("Me"));
-}
-
 void readIdentification(const SettingsStore& store)
 {
-    using namespace StoreKeys;
-    Global::MyUsername = userName(store);
-    Global::MyPortnb = readInteger(store, IdentificationSection, MyPortnb, 505);
+    Global::MyUsername = read(store, Stored::MyUsername);
+    Global::MyPortnb = read(store, Stored::MyPortnb);
     identificationSeen = SettingsStore::ExternalChanges();
 }
 
@@ -68,12 +87,11 @@ std::int32_t centredTop(std::int32_t height)
 
 void LoadSettings(RecipientList& combo)
 {
-    using namespace StoreKeys;
-    const SettingsStore store(Application);
-    Global::DefaultPort = readInteger(store, SettingsSection, DefaultPort, 505);
-    Global::MinimizedWhenSend = readBoolean(store, SettingsSection, MinimizedWhenSend, true);
-    Global::PopupWhenSend = readBoolean(store, SettingsSection, PopupWhenSend, true);
-    Global::DefaultIp = store.GetSetting(SettingsSection, DefaultIp, QStringLiteral("127.0.0.1"));
+    const SettingsStore store(StoreKeys::Application);
+    Global::DefaultPort = read(store, Stored::DefaultPort);
+    Global::MinimizedWhenSend = read(store, Stored::MinimizedWhenSend);
+    Global::PopupWhenSend = read(store, Stored::PopupWhenSend);
+    Global::DefaultIp = read(store, Stored::DefaultIp);
     readIdentification(store);
     LoadUsers();
     FillUserCombo(combo, 0);
@@ -81,20 +99,18 @@ void LoadSettings(RecipientList& combo)
 
 void SaveOptions()
 {
-    using namespace StoreKeys;
-    SettingsStore store(Application);
-    store.SaveSetting(SettingsSection, DefaultPort, IntegerText(Global::DefaultPort));
-    store.SaveSetting(SettingsSection, MinimizedWhenSend, BooleanText(Global::MinimizedWhenSend));
-    store.SaveSetting(SettingsSection, PopupWhenSend, BooleanText(Global::PopupWhenSend));
-    store.SaveSetting(SettingsSection, DefaultIp, Global::DefaultIp);
+    SettingsStore store(StoreKeys::Application);
+    save(store, Stored::DefaultPort, Global::DefaultPort);
+    save(store, Stored::MinimizedWhenSend, Global::MinimizedWhenSend);
+    save(store, Stored::PopupWhenSend, Global::PopupWhenSend);
+    save(store, Stored::DefaultIp, Global::DefaultIp);
 }
 
 void SaveIdentification()
 {
-    using namespace StoreKeys;
-    SettingsStore store(Application);
-    store.SaveSetting(IdentificationSection, MyUsername, Global::MyUsername);
-    store.SaveSetting(IdentificationSection, MyPortnb, IntegerText(Global::MyPortnb));
+    SettingsStore store(StoreKeys::Application);
+    save(store, Stored::MyUsername, Global::MyUsername);
+    save(store, Stored::MyPortnb, Global::MyPortnb);
 }
 
 void ReloadChangedIdentification()
@@ -106,7 +122,7 @@ void ReloadChangedIdentification()
 
 QString StoredUserName()
 {
-    return userName(SettingsStore(StoreKeys::Application));
+    return read(SettingsStore(StoreKeys::Application), Stored::MyUsername);
 }
 
 void SetScreenSizeSource(ScreenSizeSource source)

@@ -426,8 +426,8 @@ void scheduleRetry(Store& s, bool locked)
         QObject::connect(s.retryTimer, &QTimer::timeout, retry);
         // The last chance for changes still waiting.
         QObject::connect(application, &QCoreApplication::aboutToQuit, [] {
-            Store& s = store();
-            if (!s.pendingProblem.isEmpty() && s.sessions == 0)
+            const Store& state = store();
+            if (!state.pendingProblem.isEmpty() && state.sessions == 0)
                 saveAtQuit();
         });
     }

@@ -3,13 +3,10 @@
 // plain QTcpSocket client sending the same record bytes to the same receiver: from the start
 // to the whole record read by the receiver, and to the sender being done. All sides run in
 // the same process, alternating in blocks, so the ratios do not depend on the machine.
-// Then times filling and showing the recipient list against a plain combo box.
 
 #include "BenchSupport.h"
 #include "app/Global.h"
-#include "app/RecipientList.h"
 #include "messaging/ReceiveString.h"
-#include "windows/ComboRecipientList.h"
 #include "windows/MessageBox.h"
 #include "windows/SendForm.h"
 
@@ -58,7 +55,6 @@ constexpr int WarmUpSends = 20;
 constexpr int SendLimitMs = 10000;
 // Room for "/Quorvane/send-message.sock" within a local socket address.
 constexpr int MaxRuntimeDirLength = 70;
-constexpr int ComboRounds = 7;
 
 // One clock for every thread, so that the receiver's stamps compare with the senders'.
 QElapsedTimer benchClock;
@@ -78,8 +74,8 @@ struct Delivery
 class Receiver
 {
 public:
-    Receiver(QObject* context, std::function<void(const Delivery&)> report)
-        : context(context), report(std::move(report))
+    Receiver(QObject* owner, std::function<void(const Delivery&)> onDelivery)
+        : context(owner), report(std::move(onDelivery))
     {
     }
     ~Receiver() { stop(); }
@@ -204,7 +200,7 @@ struct Pending
 class EnabledWatch : public QObject
 {
 public:
-    EnabledWatch(QPushButton* button, Pending& pending) : button(button), pending(pending)
+    EnabledWatch(QPushButton* watched, Pending& waiting) : button(watched), pending(waiting)
     {
         button->installEventFilter(this);
     }
@@ -451,70 +447,6 @@ void runSends(SendForm& form, Receiver& receiver, Pending& pending)
     printRatio("Send enabled/QTcpSocket written", sides[0].done, sides[2].done);
 }
 
-QComboBox* newCombo()
-{
-    // The size policy the main window uses, so both sides skip measuring every line.
-    auto* combo = new QComboBox;
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    combo->setMinimumContentsLength(28);
-    return combo;
-}
-
-double showAndTime(QComboBox* combo, const QElapsedTimer& timer)
-{
-    combo->show();
-    if (!QTest::qWaitForWindowExposed(combo))
-        fail(QStringLiteral("the combo box was never shown"));
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
-}
-
-// Fill and show of the recipient list against a plain combo given the finished lines.
-void runCombo()
-{
-    std::printf("recipient list fill + show, %d rounds each, alternating\n", ComboRounds);
-    for (int size : {100, 1000, 32767}) {
-        UserTable users = DimUsers(size);
-        QStringList plainLines;
-        for (int i = 1; i <= size; ++i) {
-            users[static_cast<std::size_t>(i)] = {
-                QStringLiteral("User %1").arg(i),
-                QStringLiteral("10.0.%1.%2").arg(i / 256 % 256).arg(i % 256), 1024 + i % 60000, i};
-        }
-        Global::Users = users;
-        plainLines = UserComboLines();
-        std::vector<double> ours, plain;
-        for (int round = 0; round < ComboRounds + 1; ++round) {
-            // Alternating which goes first, so neither always finds the other's freed memory.
-            for (int turn = 0; turn < 2; ++turn) {
-                if ((round + turn) % 2 == 0) {
-                    QElapsedTimer timer;
-                    timer.start();
-                    std::unique_ptr<QComboBox> combo(newCombo());
-                    ComboRecipientList list(combo.get());
-                    FillUserCombo(list, 0);
-                    const double ms = showAndTime(combo.get(), timer);
-                    if (combo->count() != size || combo->itemText(size - 1) != plainLines.last())
-                        fail(QStringLiteral("the recipient list holds other lines"));
-                    if (round > 0)
-                        ours.push_back(ms);
-                } else {
-                    QElapsedTimer timer;
-                    timer.start();
-                    std::unique_ptr<QComboBox> combo(newCombo());
-                    combo->addItems(plainLines);
-                    combo->setCurrentIndex(0);
-                    const double ms = showAndTime(combo.get(), timer);
-                    if (round > 0)
-                        plain.push_back(ms);
-                }
-            }
-        }
-        std::printf("  %5d lines: FillUserCombo %7.2f ms   plain addItems %7.2f ms   "
-                    "ratio %5.2f\n",
-                    size, median(ours), median(plain), median(ours) / median(plain));
-    }
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -580,6 +512,5 @@ int main(int argc, char* argv[])
     }
     receiver.stop();
     SetMessageBoxAnswerer({});
-    runCombo();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "history/History.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -230,8 +232,8 @@ struct History::Result
 class History::Worker : public QObject
 {
 public:
-    Worker(const QString& path, const QString& name, int keepDays, Role role)
-        : path(path), name(name), keepDays(keepDays), role(role)
+    Worker(const QString& file, const QString& connection, int days, Role asRole)
+        : path(file), name(connection), keepDays(days), role(asRole)
     {
     }
 
@@ -606,7 +608,7 @@ History::History(QObject* parent) : QObject(parent)
 History::~History()
 {
     if (thread) {
-        QMetaObject::invokeMethod(
+        PostCall(
             worker, [w = worker] { w->close(); }, Qt::BlockingQueuedConnection);
         thread->quit();
         thread->wait();
@@ -653,9 +655,9 @@ void History::checkElsewhere()
     if (lookingElsewhere)
         return;
     lookingElsewhere = true;
-    QMetaObject::invokeMethod(worker, [this, w = worker] {
+    PostCall(worker, [this, w = worker] {
         const bool changed = w->writtenElsewhere();
-        QMetaObject::invokeMethod(
+        PostCall(
             this,
             [this, changed] {
                 lookingElsewhere = false;
@@ -760,10 +762,9 @@ void History::flush()
     QList<Correspondent> reading;
     reading.swap(reads);
     writing = true;
-    QMetaObject::invokeMethod(worker, [this, w = worker, batch, deleting, reading,
-                                       busy = busyTimeout] {
+    PostCall(worker, [this, w = worker, batch, deleting, reading, busy = busyTimeout] {
         const Result result = w->write(batch, deleting, reading, busy);
-        QMetaObject::invokeMethod(
+        PostCall(
             this,
             [this, batch, deleting, reading, result] { written(batch, deleting, reading, result); },
             Qt::QueuedConnection);
@@ -898,34 +899,33 @@ int History::find(const QString& filter, int limit, const std::optional<Correspo
             this, [this, asked, found] { emit this->found(asked, found); }, Qt::QueuedConnection);
         return asked;
     }
-    QMetaObject::invokeMethod(
-        worker, [this, w = worker, filter, limit, with, asked, busy = busyTimeout] {
-            Result result;
-            const QList<StoredMessage> rows = w->query(filter, limit, with, busy, result);
-            QMetaObject::invokeMethod(
-                this,
-                [this, filter, limit, with, asked, rows, result] {
-                    takeFileEvents(result);
-                    if (!result.note.isEmpty())
-                        emit changed();
-                    // Waiting messages are newer than any stored one. They are merged here, on
-                    // this thread, so that the list matches what was shown when it arrives.
-                    QList<StoredMessage> merged = waitingMatching(filter, limit, with);
-                    if (merged.isEmpty()) {
-                        // The rows as they came: no copy.
-                        emit found(asked, rows);
-                        return;
-                    }
-                    merged.reserve(std::min<qsizetype>(limit, merged.size() + rows.size()));
-                    for (const StoredMessage& m : rows) {
-                        if (merged.size() >= limit)
-                            break;
-                        merged.append(m);
-                    }
-                    emit found(asked, merged);
-                },
-                Qt::QueuedConnection);
-        });
+    PostCall(worker, [this, w = worker, filter, limit, with, asked, busy = busyTimeout] {
+        Result result;
+        const QList<StoredMessage> rows = w->query(filter, limit, with, busy, result);
+        PostCall(
+            this,
+            [this, filter, limit, with, asked, rows, result] {
+                takeFileEvents(result);
+                if (!result.note.isEmpty())
+                    emit changed();
+                // Waiting messages are newer than any stored one. They are merged here, on
+                // this thread, so that the list matches what was shown when it arrives.
+                QList<StoredMessage> merged = waitingMatching(filter, limit, with);
+                if (merged.isEmpty()) {
+                    // The rows as they came: no copy.
+                    emit found(asked, rows);
+                    return;
+                }
+                merged.reserve(std::min<qsizetype>(limit, merged.size() + rows.size()));
+                for (const StoredMessage& m : rows) {
+                    if (merged.size() >= limit)
+                        break;
+                    merged.append(m);
+                }
+                emit found(asked, merged);
+            },
+            Qt::QueuedConnection);
+    });
     return asked;
 }
 
@@ -969,18 +969,17 @@ int History::findConversations(int limit)
             Qt::QueuedConnection);
         return asked;
     }
-    QMetaObject::invokeMethod(
-        worker, [this, w = worker, limit, asked, busy = busyTimeout, mergeWaiting] {
-            Result result;
-            const QList<Conversation> rows = w->conversations(limit, busy, result);
-            QMetaObject::invokeMethod(
-                this,
-                [this, asked, rows, result, mergeWaiting] {
-                    takeFileEvents(result);
-                    emit conversationsFound(asked, mergeWaiting(rows));
-                },
-                Qt::QueuedConnection);
-        });
+    PostCall(worker, [this, w = worker, limit, asked, busy = busyTimeout, mergeWaiting] {
+        Result result;
+        const QList<Conversation> rows = w->conversations(limit, busy, result);
+        PostCall(
+            this,
+            [this, asked, rows, result, mergeWaiting] {
+                takeFileEvents(result);
+                emit conversationsFound(asked, mergeWaiting(rows));
+            },
+            Qt::QueuedConnection);
+    });
     return asked;
 }
 

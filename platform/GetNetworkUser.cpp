@@ -1,18 +1,13 @@
 #include "platform/GetNetworkUser.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QMetaObject>
-#include <QPointer>
-#include <memory>
-#ifdef Q_OS_WIN
-#include <ws2tcpip.h>
-#else
 #include <netdb.h>
 #include <sys/socket.h>
-#endif
 #include <thread>
 
 namespace {
@@ -53,19 +48,12 @@ QList<QHostAddress> resolveWithoutFreezing(const QString& name)
     if (!QCoreApplication::instance())
         return systemResolve(name);
 
-    struct Shared
-    {
-        QList<QHostAddress> addresses;
-    };
-    auto shared = std::make_shared<Shared>();
+    // The loop outlives the worker, which is joined before the answer is read.
+    QList<QHostAddress> addresses;
     QEventLoop loop;
-    QPointer<QEventLoop> waiting(&loop);
-    std::thread worker([shared, name, waiting] {
-        shared->addresses = systemResolve(name);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [waiting] {
-            if (waiting)
-                waiting->quit();
-        });
+    std::thread worker([&addresses, &loop, name] {
+        addresses = systemResolve(name);
+        PostCall(&loop, [&loop] { loop.quit(); });
     });
     const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
     if (gui)
@@ -74,7 +62,7 @@ QList<QHostAddress> resolveWithoutFreezing(const QString& name)
     worker.join();
     if (gui)
         QGuiApplication::restoreOverrideCursor();
-    return shared->addresses;
+    return addresses;
 }
 
 } // namespace
@@ -115,8 +103,6 @@ bool BrowseNetworkComputer(QString& ip, QString& name)
 
 QString ResolveHostName(QString& hostName)
 {
-    if (!StartWinsock())
-        return QString();
     qsizetype begin = 0;
     qsizetype end = hostName.size();
     while (begin < end && hostName[begin] == QLatin1Char(' '))
@@ -135,23 +121,5 @@ QString ResolveHostName(QString& hostName)
             }
         }
     }
-    StopWinsock();
     return result;
-}
-
-bool StartWinsock()
-{
-    return true;
-}
-
-void StopWinsock() {}
-
-std::uint8_t LoByte(std::uint16_t value)
-{
-    return static_cast<std::uint8_t>(value & 0xFF);
-}
-
-std::uint8_t HiByte(std::uint16_t value)
-{
-    return static_cast<std::uint8_t>(value >> 8);
 }

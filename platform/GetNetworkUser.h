@@ -6,7 +6,6 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
-#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -33,12 +32,6 @@ bool BrowseNetworkComputer(QString& ip, QString& name);
 // form without surrounding spaces. The window keeps painting (without taking input) while
 // the lookup runs, and shows a busy cursor.
 QString ResolveHostName(QString& hostName);
-
-// Sockets need no start-up here; these keep their contract for the callers.
-bool StartWinsock();
-void StopWinsock();
-std::uint8_t LoByte(std::uint16_t value);
-std::uint8_t HiByte(std::uint16_t value);
 
 // The lookup behind ResolveHostName: the system resolver, IPv4 only, in its order. Tests
 // may put another in its place; an empty function restores the system's.

@@ -33,8 +33,8 @@ QByteArray u32Bytes(std::uint32_t value)
 class ReplyChannelServer::Connection : public QObject
 {
 public:
-    Connection(QLocalSocket* socket, int frameTimeoutMs, QObject* parent)
-        : QObject(parent), socket(socket), frameTimeoutMs(frameTimeoutMs)
+    Connection(QLocalSocket* client, int timeoutMs, QObject* parent)
+        : QObject(parent), socket(client), frameTimeoutMs(timeoutMs)
     {
         socket->setParent(this);
         // Past this, Qt stops reading the socket and the client's writes wait.

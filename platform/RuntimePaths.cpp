@@ -101,12 +101,7 @@ QString RuntimeFolder(QString* problem)
 
 QString ReplyChannelPath(QString* problem)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(problem);
-    return QStringLiteral("Quorvane-send-message-") + qEnvironmentVariable("USERNAME");
-#else
     return inside(QStringLiteral("send-message.sock"), problem);
-#endif
 }
 
 QString InstanceLockPath(QString* problem)

@@ -66,8 +66,9 @@ QHostAddress peerAddress(const sockaddr_storage& address)
 class MessageServer::Connection
 {
 public:
-    Connection(int fd, const QHostAddress& peer, QByteArray bytes, Clock::time_point due)
-        : fd(fd), peer(peer), bytes(std::move(bytes)), due(due)
+    Connection(int descriptor, const QHostAddress& from, QByteArray received,
+               Clock::time_point until)
+        : fd(descriptor), peer(from), bytes(std::move(received)), due(until)
     {
     }
     ~Connection() { ::close(fd); }

@@ -461,9 +461,9 @@ void ReceiverWindow::buildControls()
 
 bool ReceiverWindow::startListening()
 {
-    const SettingsStore store(StoreKeys::Application);
-    const QString text = store.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
-                                          IntegerText(DefaultReplyPort));
+    const SettingsStore settings(StoreKeys::Application);
+    const QString text = settings.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
+                                             IntegerText(DefaultReplyPort));
     // Unreadable text falls back to the default, as Quorvane reads it.
     const bool listening = listenOn(TextToInteger(text).value_or(DefaultReplyPort));
     announceIfWanted();
@@ -509,8 +509,9 @@ void ReceiverWindow::changeReplyPort()
         return;
     }
     {
-        SettingsStore store(StoreKeys::Application);
-        store.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb, IntegerText(port));
+        SettingsStore settings(StoreKeys::Application);
+        settings.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
+                             IntegerText(port));
     }
     const bool listening = listenOn(port);
     announceIfWanted();

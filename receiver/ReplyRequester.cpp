@@ -1,5 +1,6 @@
 #include "receiver/ReplyRequester.h"
 
+#include "platform/QueuedCall.h"
 #include "platform/ReplyChannel.h"
 #include "platform/RuntimePaths.h"
 
@@ -94,7 +95,7 @@ void ReplyRequester::send(const QByteArray& block, const QString& activationToke
         const QString problem = deliver(channel, program, timeout, block, activationToken);
         const std::lock_guard<std::mutex> lock(link->mutex);
         if (ReplyRequester* target = link->target)
-            QMetaObject::invokeMethod(
+            PostCall(
                 target, [target, problem] { target->deliverOutcome(problem); },
                 Qt::QueuedConnection);
     }).detach();

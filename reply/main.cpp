@@ -5,6 +5,7 @@
 //   quorvane-reply --raw FILE      sends the file's bytes as the block, unchanged
 // Exits 0 once handled, 1 when no copy runs or nothing can be sent, 2 on wrong arguments.
 
+#include "app/BuildInfo.h"
 #include "messaging/ReceiveString.h"
 #include "platform/ReplyChannel.h"
 #include "platform/RuntimePaths.h"
@@ -34,7 +35,7 @@ int usage(const QString& problem)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::Version));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

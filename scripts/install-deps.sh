@@ -1,18 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Quorvane needs to build, test and run; does nothing when
-# they are all there already.
+# Installs the Debian 12 packages Quorvane needs to build, test and run (the list is
+# scripts/packages); does nothing when they are all there already.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-# The second line: window activation on Wayland, and the headless GNOME compositor, Wayland
-# plug-in and accessibility bus its test drives. Then the daemon and tools with which the
-# tests announce and find people on the network. The last line: building the Debian package
-# and checking it and its menu entries.
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libegl-dev libxkbcommon-dev libqt6sql6-sqlite libsqlite3-dev dbus iproute2
-          libwayland-dev wayland-protocols qt6-base-private-dev mutter xwayland qt6-wayland
-          at-spi2-core
-          avahi-daemon avahi-utils
-          dpkg-dev file lintian desktop-file-utils appstream)
+mapfile -t packages < <(sed 's/#.*//' scripts/packages | xargs -n1)
 
 missing=()
 for p in "${packages[@]}"; do

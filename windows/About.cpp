@@ -1,5 +1,6 @@
 #include "windows/About.h"
 
+#include "app/BuildInfo.h"
 #include "app/StoreKeys.h"
 #include "platform/ShellExtension.h"
 #include "windows/WindowPlacement.h"
@@ -90,9 +91,15 @@ void drawAsLink(QLineEdit* box)
 
 } // namespace
 
+MakerAddresses ConfiguredMaker()
+{
+    return {QString::fromUtf8(BuildInfo::Homepage), QString::fromUtf8(BuildInfo::MailAddress)};
+}
+
 VersionInfo ProgramVersion()
 {
-    return {QStringLiteral("Quorvane"), 2, 0, 0};
+    return {QStringLiteral("Quorvane"), BuildInfo::VersionMajor, BuildInfo::VersionMinor,
+            BuildInfo::VersionPatch};
 }
 
 QString VersionText(const VersionInfo& version)
@@ -104,7 +111,8 @@ QString VersionText(const VersionInfo& version)
     return text;
 }
 
-About::About(QWidget* parent, const VersionInfo& version) : FormDialog(parent), version(version)
+About::About(QWidget* parent, const VersionInfo& programVersion, const MakerAddresses& addresses)
+    : FormDialog(parent), version(programVersion), maker(addresses)
 {
     setObjectName(QStringLiteral("About"));
     setWindowTitle(QStringLiteral("Credits"));
@@ -149,8 +157,11 @@ void About::buildControls()
     // Nothing labels the two links on screen.
     website->setAccessibleName(QStringLiteral("Web page"));
     email->setAccessibleName(QStringLiteral("Mail address"));
-    website->setMinimumWidth(BoxWidthFor(website, Maker::WebPage));
-    email->setMinimumWidth(BoxWidthFor(email, Maker::MailAddress));
+    website->setMinimumWidth(BoxWidthFor(website, maker.webPage));
+    email->setMinimumWidth(BoxWidthFor(email, maker.mailAddress));
+    // No address, nothing to open: a box would only show an empty link.
+    website->setHidden(maker.webPage.isEmpty());
+    email->setHidden(maker.mailAddress.isEmpty());
 
     ReturnCmd = new QPushButton(QStringLiteral("Ok"), this);
     ReturnCmd->setObjectName(QStringLiteral("ReturnCmd"));
@@ -178,8 +189,8 @@ void About::buildControls()
 
 void About::Form_Load()
 {
-    email->setText(Maker::MailAddress);
-    website->setText(Maker::WebPage);
+    email->setText(maker.mailAddress);
+    website->setText(maker.webPage);
     // Show the start of each address, not wherever setting the text left the caret.
     email->setCursorPosition(0);
     website->setCursorPosition(0);
@@ -216,12 +227,12 @@ bool About::eventFilter(QObject* watched, QEvent* event)
 // shows nowhere.
 void About::email_Click()
 {
-    ShellOpen(QStringLiteral("mailto:") + Maker::MailAddress, windowHandle());
+    ShellOpen(QStringLiteral("mailto:") + maker.mailAddress, windowHandle());
 }
 
 void About::website_Click()
 {
-    ShellOpen(Maker::WebPage, windowHandle());
+    ShellOpen(maker.webPage, windowHandle());
 }
 
 void About::ReturnCmd_Click()

@@ -6,7 +6,6 @@
 
 #include "windows/DialogSupport.h"
 
-#include <QLatin1String>
 #include <QString>
 #include <array>
 
@@ -15,11 +14,16 @@ class QLineEdit;
 class QPushButton;
 
 // Where the maker can be reached. Each is shown in its link box and is what the link
-// opens, whatever the box may hold by then.
-namespace Maker {
-inline constexpr QLatin1String MailAddress{"quorvane@example.org"};
-inline constexpr QLatin1String WebPage{"https://www.example.org/quorvane/"};
-} // namespace Maker
+// opens, whatever the box may hold by then; an empty one has no box.
+struct MakerAddresses
+{
+    QString webPage;     // a full address with its scheme
+    QString mailAddress; // a bare address, without "mailto:"
+};
+
+// The addresses the build was configured with (QUORVANE_HOMEPAGE, QUORVANE_MAIL_ADDRESS):
+// none unless whoever builds it has real ones to give.
+MakerAddresses ConfiguredMaker();
 
 struct VersionInfo
 {
@@ -29,7 +33,7 @@ struct VersionInfo
     int revision = 0;
 };
 
-// The program's own version information: Quorvane 2.0.0.
+// The program's own version information: Quorvane and the project's version.
 VersionInfo ProgramVersion();
 
 // Major "." minor, with a revision other than 0 written straight after the minor number
@@ -40,7 +44,8 @@ class About : public FormDialog
 {
     Q_OBJECT
 public:
-    explicit About(QWidget* parent = nullptr, const VersionInfo& version = ProgramVersion());
+    explicit About(QWidget* parent = nullptr, const VersionInfo& programVersion = ProgramVersion(),
+                   const MakerAddresses& addresses = ConfiguredMaker());
 
     // Control array addressed from 1; slot 0 stays empty.
     std::array<QLabel*, 2> lbl{};
@@ -66,4 +71,5 @@ private:
     void website_Click();
 
     VersionInfo version;
+    MakerAddresses maker;
 };

@@ -31,7 +31,7 @@ private:
     UserTable users;
 };
 
-ComboRecipientList::ComboRecipientList(QComboBox* combo) : combo(combo)
+ComboRecipientList::ComboRecipientList(QComboBox* box) : combo(box)
 {
     if (combo) {
         lines = new UserLines(combo);

@@ -11,7 +11,7 @@ class UserLines;
 class ComboRecipientList : public RecipientList
 {
 public:
-    explicit ComboRecipientList(QComboBox* combo = nullptr);
+    explicit ComboRecipientList(QComboBox* box = nullptr);
     void showUsers(const UserTable& users) override;
     int count() const override;
     void setCurrentIndex(int index) override;

@@ -1,6 +1,8 @@
 #pragma once
 // The command line of the windowed programs: --help and --version, and nothing else of
-// their own. Header-only, because the version comes from the program's build.
+// their own.
+
+#include "app/BuildInfo.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,7 +28,7 @@ inline bool AsksForTextOnly(int argc, char* argv[])
 // any argument (status 1). Returns when the program should go on.
 inline void ProcessCommandLine(const QCoreApplication& app, const QString& description)
 {
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(BuildInfo::Version));
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
     parser.addHelpOption();

@@ -1,5 +1,8 @@
 #include "windows/DialogSupport.h"
 
+#include "windows/MessageBox.h"
+
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
@@ -8,7 +11,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
-FormDialog::FormDialog(QWidget* parent, Reopening reopening) : QDialog(parent), reopening(reopening)
+FormDialog::FormDialog(QWidget* parent, Reopening whenReopened)
+    : QDialog(parent), reopening(whenReopened)
 {
 }
 
@@ -41,6 +45,38 @@ void FormDialog::done(int result)
     QDialog::done(result);
 }
 
+SettingsDialog::SettingsDialog(QWidget* parent) : FormDialog(parent) {}
+
+QHBoxLayout* SettingsDialog::buttonRow()
+{
+    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
+    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
+    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
+    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {ResetDefault, LoadOption, SaveOption, ReturnCmd})
+        buttons->addWidget(button);
+    return buttons;
+}
+
+void SettingsDialog::filterKeys(QLineEdit* box)
+{
+    box->installEventFilter(this);
+    box->setAcceptDrops(false);
+}
+
+void SettingsDialog::refuse(QWidget* field, const QString& text)
+{
+    ShowMessage(this, text, QStringLiteral("Error"));
+    field->setFocus();
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (!PressFocusedButton(this, event))
+        QDialog::keyPressEvent(event);
+}
+
 int TypedCharacter(const QKeyEvent* key)
 {
     const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
@@ -50,7 +86,7 @@ int TypedCharacter(const QKeyEvent* key)
     case Qt::Key_Escape:
         return NoCharacter;
     case Qt::Key_Backspace:
-        return modifiers & Qt::ControlModifier ? 127 : 8;
+        return modifiers & Qt::ControlModifier ? 127 : BackspaceCharacter;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return 13;
@@ -63,6 +99,14 @@ int TypedCharacter(const QKeyEvent* key)
         return key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z ? key->key() - Qt::Key_A + 1 : 0;
     const QString text = key->text();
     return text.isEmpty() ? NoCharacter : text.at(0).unicode();
+}
+
+bool DiscardedByDigitFilter(const QKeyEvent* key, char alsoAllowed)
+{
+    const int code = TypedCharacter(key);
+    const bool digit = code >= '0' && code <= '9';
+    return code != NoCharacter && code != BackspaceCharacter && !digit &&
+           !(alsoAllowed != 0 && code == alsoAllowed);
 }
 
 int BoxWidthFor(const QLineEdit* box, const QString& sample)

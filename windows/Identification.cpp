@@ -4,25 +4,18 @@
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/Validation.h"
-#include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
 
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-const QString ErrorTitle = QStringLiteral("Error");
-
-} // namespace
-
-Identification::Identification(QWidget* parent) : FormDialog(parent)
+Identification::Identification(QWidget* parent) : SettingsDialog(parent)
 {
     setObjectName(QStringLiteral("Identification"));
     setWindowTitle(QStringLiteral("Identification"));
@@ -49,9 +42,7 @@ void Identification::buildControls()
     txtmyportnb = new QLineEdit(frm[1]);
     txtmyportnb->setObjectName(QStringLiteral("txtmyportnb"));
     txtmyportnb->setMaxLength(5);
-    txtmyportnb->installEventFilter(this);
-    // Dropped text would get past the key filter.
-    txtmyportnb->setAcceptDrops(false);
+    filterKeys(txtmyportnb);
     // Screen readers name each box by its label, not by the frame's title.
     lbl[1]->setBuddy(txtmyident);
     lbl[2]->setBuddy(txtmyportnb);
@@ -64,19 +55,9 @@ void Identification::buildControls()
     identity->addWidget(lbl[2]);
     identity->addWidget(txtmyportnb, 0, Qt::AlignLeft);
 
-    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
-    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
-    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
-    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(ResetDefault);
-    buttons->addWidget(LoadOption);
-    buttons->addWidget(SaveOption);
-    buttons->addWidget(ReturnCmd);
-
     auto* window = new QVBoxLayout(this);
     window->addWidget(frm[1]);
-    window->addLayout(buttons);
+    window->addLayout(buttonRow());
     window->setSizeConstraint(QLayout::SetFixedSize);
 
     setTabOrder(txtmyident, txtmyportnb);
@@ -101,13 +82,6 @@ void Identification::Form_Unload()
     StoreWindowPosition(this, WindowPrefix::Identification);
 }
 
-void Identification::keyPressEvent(QKeyEvent* event)
-{
-    // No button answers Enter typed in a box; Enter on a button presses that button.
-    if (!PressFocusedButton(this, event))
-        QDialog::keyPressEvent(event);
-}
-
 bool Identification::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == txtmyportnb && event->type() == QEvent::KeyPress)
@@ -118,8 +92,7 @@ bool Identification::eventFilter(QObject* watched, QEvent* event)
 // True when the key is discarded.
 bool Identification::txtmyportnb_KeyPress(const QKeyEvent* key) const
 {
-    const int code = TypedCharacter(key);
-    return code != NoCharacter && code != 8 && !(code >= '0' && code <= '9');
+    return DiscardedByDigitFilter(key);
 }
 
 void Identification::ShowCurrentIdentification()
@@ -130,8 +103,8 @@ void Identification::ShowCurrentIdentification()
 
 void Identification::ShowDefaultIdentification()
 {
-    txtmyident->setText(QStringLiteral("Me"));
-    txtmyportnb->setText(QStringLiteral("505"));
+    txtmyident->setText(Stored::MyUsername.defaultValue);
+    txtmyportnb->setText(IntegerText(Stored::MyPortnb.defaultValue));
 }
 
 void Identification::LoadOption_Click()
@@ -148,11 +121,8 @@ void Identification::SaveOption_Click()
 {
     QString name;
     if (!IsValidUserName(txtmyident->text(), name)) {
-        ShowMessage(this,
-                    QStringLiteral("Invalid User Name (lenght must be between 1 and %1)")
-                        .arg(Global::MaxUserNameLength),
-                    ErrorTitle);
-        txtmyident->setFocus();
+        refuse(txtmyident, QStringLiteral("Invalid User Name (lenght must be between 1 and %1)")
+                               .arg(Global::MaxUserNameLength));
         return;
     }
     Global::MyUsername = name;
@@ -160,8 +130,7 @@ void Identification::SaveOption_Click()
     // A refused port leaves the name above in effect.
     std::int32_t port = 0;
     if (!IsValidPort(txtmyportnb->text(), port)) {
-        ShowMessage(this, QStringLiteral("Invalid port number"), ErrorTitle);
-        txtmyportnb->setFocus();
+        refuse(txtmyportnb, QStringLiteral("Invalid port number"));
         return;
     }
     Global::MyPortnb = port;

@@ -12,9 +12,8 @@
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
 
-class Identification : public FormDialog
+class Identification : public SettingsDialog
 {
     Q_OBJECT
 public:
@@ -25,13 +24,8 @@ public:
     std::array<QLabel*, 3> lbl{};
     QLineEdit* txtmyident = nullptr;
     QLineEdit* txtmyportnb = nullptr;
-    QPushButton* LoadOption = nullptr;
-    QPushButton* SaveOption = nullptr;
-    QPushButton* ResetDefault = nullptr;
-    QPushButton* ReturnCmd = nullptr;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:

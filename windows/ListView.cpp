@@ -64,7 +64,7 @@ void ListItemCollection::Remove(int index)
     delete tree->takeTopLevelItem(index - 1);
 }
 
-ListView::ListView(QTreeWidget* tree) : ListItems(tree), tree(tree) {}
+ListView::ListView(QTreeWidget* view) : ListItems(view), tree(view) {}
 
 ListItem ListView::SelectedItem() const
 {

@@ -16,7 +16,7 @@ class ListItem
 {
 public:
     ListItem() = default;
-    explicit ListItem(QTreeWidgetItem* item) : item(item) {}
+    explicit ListItem(QTreeWidgetItem* row) : item(row) {}
     bool isNull() const { return item == nullptr; }
     bool operator==(const ListItem& other) const { return item == other.item; }
     bool operator!=(const ListItem& other) const { return item != other.item; }
@@ -38,7 +38,7 @@ private:
 class ListItemCollection
 {
 public:
-    explicit ListItemCollection(QTreeWidget* tree) : tree(tree) {}
+    explicit ListItemCollection(QTreeWidget* view) : tree(view) {}
     void Clear();
     // Appends a row.
     ListItem Add(const QString& text);
@@ -56,7 +56,7 @@ private:
 class ListView : public UserRows
 {
 public:
-    explicit ListView(QTreeWidget* tree);
+    explicit ListView(QTreeWidget* view);
 
     ListItemCollection ListItems;
 

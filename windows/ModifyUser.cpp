@@ -2,6 +2,7 @@
 
 #include "app/Conversions.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "windows/MessageBox.h"
 #include "windows/Modify_or_add.h"
 #include "windows/WindowPlacement.h"
@@ -192,7 +193,7 @@ void ModifyUser::removeuser_Click()
     const ListItem selected = rows.SelectedItem();
     if (selected.isNull())
         return;
-    if (selected.Text() == QLatin1String("localhost")) {
+    if (selected.Text() == Stored::DefaultUserName) {
         ShowMessage(this, QStringLiteral("Cannot delete localhost"), QStringLiteral("Error"));
         return;
     }

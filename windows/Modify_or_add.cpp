@@ -3,6 +3,7 @@
 #include "app/Conversions.h"
 #include "app/Global.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/Validation.h"
 #include "platform/GetNetworkUser.h"
 #include "windows/MessageBox.h"
@@ -64,8 +65,8 @@ bool discardCharacter(QKeyEvent* key, bool allowDot)
 
 } // namespace
 
-Modify_or_add::Modify_or_add(const UserRows& list, QWidget* parent)
-    : FormDialog(parent, Reopening::AsClosed), list(list)
+Modify_or_add::Modify_or_add(const UserRows& rows, QWidget* parent)
+    : FormDialog(parent, Reopening::AsClosed), list(rows)
 {
     setObjectName(QStringLiteral("Modify_or_add"));
     setWindowTitle(QStringLiteral("User"));
@@ -139,7 +140,7 @@ void Modify_or_add::Form_Load()
     username->setText(Global::EditedUser.name);
     userip->setText(Global::EditedUser.ip);
     userport->setText(IntegerText(Global::EditedUser.port));
-    if (Global::EditedUser.name == QLatin1String("localhost")) {
+    if (Global::EditedUser.name == Stored::DefaultUserName) {
         // The localhost entry keeps its name and address; only its port may change.
         username->setEnabled(false);
         userip->setEnabled(false);

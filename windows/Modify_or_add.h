@@ -14,7 +14,7 @@ class Modify_or_add : public FormDialog
     Q_OBJECT
 public:
     // `list` is the user list beneath, for the duplicate check.
-    Modify_or_add(const UserRows& list, QWidget* parent = nullptr);
+    Modify_or_add(const UserRows& rows, QWidget* parent = nullptr);
 
     QLabel* lbl[3] = {};
     QLineEdit* username = nullptr;

@@ -4,32 +4,20 @@
 #include "app/Global.h"
 #include "app/Settings.h"
 #include "app/StoreKeys.h"
+#include "app/StoreSettings.h"
 #include "app/Validation.h"
-#include "windows/MessageBox.h"
 #include "windows/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-const QString ErrorTitle = QStringLiteral("Error");
-
-bool isDigit(int code)
-{
-    return code >= '0' && code <= '9';
-}
-
-} // namespace
-
-OptProg::OptProg(QWidget* parent) : FormDialog(parent)
+OptProg::OptProg(QWidget* parent) : SettingsDialog(parent)
 {
     setObjectName(QStringLiteral("OptProg"));
     setWindowTitle(QStringLiteral("Options"));
@@ -57,11 +45,8 @@ void OptProg::buildControls()
     ipnumber = new QLineEdit(Frm[1]);
     ipnumber->setObjectName(QStringLiteral("ipnumber"));
     ipnumber->setMaxLength(15);
-    for (QLineEdit* box : {Portnb, ipnumber}) {
-        box->installEventFilter(this);
-        // Dropped text would get past the key filters.
-        box->setAcceptDrops(false);
-    }
+    filterKeys(Portnb);
+    filterKeys(ipnumber);
     // Screen readers name each box by its label, not by the frame's title.
     lbl[1]->setBuddy(Portnb);
     lbl[2]->setBuddy(ipnumber);
@@ -85,20 +70,10 @@ void OptProg::buildControls()
     miscellaneous->addWidget(Popupsend);
     miscellaneous->addWidget(chkminimizedsend);
 
-    ResetDefault = MakeButton(this, "ResetDefault", QStringLiteral("Reset"));
-    LoadOption = MakeButton(this, "LoadOption", QStringLiteral("Load"));
-    SaveOption = MakeButton(this, "SaveOption", QStringLiteral("Apply"));
-    ReturnCmd = MakeButton(this, "ReturnCmd", QStringLiteral("Cancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(ResetDefault);
-    buttons->addWidget(LoadOption);
-    buttons->addWidget(SaveOption);
-    buttons->addWidget(ReturnCmd);
-
     auto* window = new QVBoxLayout(this);
     window->addWidget(Frm[1]);
     window->addWidget(Frm[2]);
-    window->addLayout(buttons);
+    window->addLayout(buttonRow());
     window->setSizeConstraint(QLayout::SetFixedSize);
 
     setTabOrder(ReturnCmd, Portnb);
@@ -124,13 +99,6 @@ void OptProg::Form_Unload()
     StoreWindowPosition(this, WindowPrefix::OptProg);
 }
 
-void OptProg::keyPressEvent(QKeyEvent* event)
-{
-    // No button answers Enter typed in a box; Enter on a button presses that button.
-    if (!PressFocusedButton(this, event))
-        QDialog::keyPressEvent(event);
-}
-
 bool OptProg::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
@@ -146,14 +114,12 @@ bool OptProg::eventFilter(QObject* watched, QEvent* event)
 // True when the key is discarded.
 bool OptProg::Portnb_KeyPress(const QKeyEvent* key) const
 {
-    const int code = TypedCharacter(key);
-    return code != NoCharacter && code != 8 && !isDigit(code);
+    return DiscardedByDigitFilter(key);
 }
 
 bool OptProg::ipnumber_KeyPress(const QKeyEvent* key) const
 {
-    const int code = TypedCharacter(key);
-    return code != NoCharacter && code != 8 && code != '.' && !isDigit(code);
+    return DiscardedByDigitFilter(key, '.');
 }
 
 void OptProg::ShowCurrentOptions()
@@ -166,10 +132,10 @@ void OptProg::ShowCurrentOptions()
 
 void OptProg::ShowDefaultOptions()
 {
-    ipnumber->setText(QStringLiteral("127.0.0.1"));
-    Portnb->setText(QStringLiteral("505"));
-    Popupsend->setChecked(true);
-    chkminimizedsend->setChecked(true);
+    ipnumber->setText(Stored::DefaultIp.defaultValue);
+    Portnb->setText(IntegerText(Stored::DefaultPort.defaultValue));
+    Popupsend->setChecked(Stored::PopupWhenSend.defaultValue);
+    chkminimizedsend->setChecked(Stored::MinimizedWhenSend.defaultValue);
 }
 
 void OptProg::LoadOption_Click()
@@ -186,8 +152,7 @@ void OptProg::SaveOption_Click()
 {
     std::int32_t port = 0;
     if (!IsValidPort(Portnb->text(), port)) {
-        ShowMessage(this, QStringLiteral("Invalid port number"), ErrorTitle);
-        Portnb->setFocus();
+        refuse(Portnb, QStringLiteral("Invalid port number"));
         return;
     }
     Global::DefaultPort = port;
@@ -197,8 +162,7 @@ void OptProg::SaveOption_Click()
     // A refused address leaves the port and the two options above in effect.
     QString address;
     if (!IsValidIp(ipnumber->text(), address)) {
-        ShowMessage(this, QStringLiteral("Invalid ip address"), ErrorTitle);
-        ipnumber->setFocus();
+        refuse(ipnumber, QStringLiteral("Invalid ip address"));
         return;
     }
     Global::DefaultIp = address;

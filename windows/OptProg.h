@@ -1,7 +1,7 @@
 #pragma once
 // "Options": the default address and port that new correspondents start with, and what
-// happens after a message has gone. The controls hold a working copy; Apply takes it into
-// memory, and every way of closing writes the options in memory to the store.
+// happens after a message has gone. Apply takes the controls' working copy into memory, and
+// every way of closing writes the options in memory to the store.
 //
 // Run it modally from its owner: OptProg(parent).exec().
 
@@ -13,28 +13,22 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
 
-class OptProg : public FormDialog
+class OptProg : public SettingsDialog
 {
     Q_OBJECT
 public:
     explicit OptProg(QWidget* parent = nullptr);
 
-    QPushButton* ReturnCmd = nullptr;
     QLineEdit* Portnb = nullptr;
     QLineEdit* ipnumber = nullptr;
     QCheckBox* Popupsend = nullptr;
-    QPushButton* ResetDefault = nullptr;
-    QPushButton* LoadOption = nullptr;
-    QPushButton* SaveOption = nullptr;
     // Control arrays addressed from 1; slot 0 stays empty.
     std::array<QGroupBox*, 3> Frm{};
     std::array<QLabel*, 3> lbl{};
     QCheckBox* chkminimizedsend = nullptr;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:

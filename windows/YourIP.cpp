@@ -5,6 +5,7 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLineEdit>
 #include <QNetworkInterface>
 #include <QPushButton>
@@ -73,7 +74,7 @@ void YourIP::Form_Load()
 {
     layout()->activate();
     RestoreWindowPosition(this, WindowPrefix::YourIP);
-    youripnumber->setText(LocalIP().value_or(QStringLiteral("127.0.0.1")));
+    youripnumber->setText(LocalIP().value_or(QHostAddress(QHostAddress::LocalHost).toString()));
     youripnumber->selectAll();
 }
 

@@ -807,7 +807,10 @@ void TestReceiver::notifiesWhenInactive()
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     receiver = std::make_unique<ReceiverWindow>();
     QVERIFY(receiver->startListening());
-    NotificationService service;
+    // Never destroyed: the bus's own thread may still read it while it lets go of the
+    // connection, after the test has returned.
+    static auto* services = new QList<NotificationService*>;
+    NotificationService& service = *services->emplace_back(new NotificationService);
     QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("service"));
     QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
                                QDBusConnection::ExportAllSlots));

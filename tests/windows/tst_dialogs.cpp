@@ -3,6 +3,7 @@
 // and the network picker with the real resolver and no discovery daemon.
 
 #include "TestSupport.h"
+#include "app/BuildInfo.h"
 #include "app/Global.h"
 #include "app/Validation.h"
 #include "platform/GetNetworkUser.h"
@@ -324,7 +325,11 @@ private slots:
 
     void versionTextAppendsANonZeroRevision()
     {
-        QCOMPARE(About().appversion->text(), QStringLiteral("2.0"));
+        // The project's version, as the build gave it to --version and the package.
+        const VersionInfo own = ProgramVersion();
+        QCOMPARE(QString("%1.%2.%3").arg(own.major).arg(own.minor).arg(own.revision),
+                 QString(BuildInfo::Version));
+        QCOMPARE(About().appversion->text(), VersionText(own));
         const std::pair<VersionInfo, const char*> versions[] = {
             {{"Q", 2, 0, 12}, "2.012"}, {{"Q", 2, 1, 3}, "2.13"}, {{"Q", 10, 20, 0}, "10.20"}};
         for (const auto& [version, text] : versions)
@@ -333,7 +338,9 @@ private slots:
 
     void aboutLinksOpenTheConfiguredAddresses()
     {
-        About about;
+        // A build given no addresses shows no links.
+        QVERIFY(About().website->isHidden() && About().email->isHidden());
+        About about(nullptr, ProgramVersion(), {"https://www.example.org/q/", "q@example.org"});
         ShowAndActivate(&about);
         // Only the left button opens a link; what the boxes hold, or what is selected in
         // them, makes no difference.
@@ -343,8 +350,7 @@ private slots:
             link->setText(QStringLiteral("https://elsewhere.example.net/"));
             link->selectAll();
         }
-        const QList<QUrl> both{QUrl("https://www.example.org/quorvane/"),
-                               QUrl("mailto:quorvane@example.org")};
+        const QList<QUrl> both{QUrl("https://www.example.org/q/"), QUrl("mailto:q@example.org")};
         QCOMPARE(desktop.opened, both + both);
         QVERIFY(about.isVisible());
     }

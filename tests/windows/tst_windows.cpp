@@ -57,8 +57,12 @@ const QList<Window>& windows()
          "username=Name|userip=IP number|userport=Port"},
         {"YourIP", [] { return new YourIP; }, "Your IP ", "youripnumber returncmd",
          "youripnumber=IP"},
-        {"About", [] { return new About; }, "About ", "ReturnCmd website email",
-         "website=Web page|email=Mail address"},
+        {"About",
+         [] {
+             return new About(nullptr, ProgramVersion(),
+                              {"https://www.example.org/q/", "q@example.org"});
+         },
+         "About ", "ReturnCmd website email", "website=Web page|email=Mail address"},
         {"NetworkPicker", [] { return new NetworkPicker(nullptr); }, "",
          "hostName cancel people computers",
          "people=People on the local network|computers=Computers of the local network|"
