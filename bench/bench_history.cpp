@@ -165,8 +165,8 @@ int main(int argc, char* argv[])
         QElapsedTimer filling;
         filling.start();
         fill(path);
-        std::printf("filled %d messages in %d conversations in %.1f s\n", Messages,
-                    Conversations, filling.elapsed() / 1000.0);
+        std::printf("filled %d messages in %d conversations in %.1f s\n", Messages, Conversations,
+                    filling.elapsed() / 1000.0);
     }
 
     sqlite3* db = nullptr;
