@@ -52,14 +52,17 @@ bool holdsTable(const SettingsStore& store, const UserTable& users)
         const UserRecord& user = users[static_cast<std::size_t>(number)];
         const int field = at % 3;
         ++at;
+        // The key in a buffer of its own: this runs for every key of the largest table.
+        char expectedKey[24];
+        const int length = std::snprintf(expectedKey, sizeof expectedKey, "%d_%s", number,
+                                         (field == 0   ? NameField
+                                          : field == 1 ? IpField
+                                                       : PortField)
+                                             .data());
         const QString expected = field == 0   ? user.name
                                  : field == 1 ? user.ip
                                               : IntegerText(user.port);
-        same = key == entryKey(number, field == 0   ? NameField
-                                       : field == 1 ? IpField
-                                                    : PortField)
-                          .toLatin1() &&
-               value == expected.toUtf8();
+        same = key == QByteArrayView(expectedKey, length) && value == expected.toUtf8();
     });
     return same && at == 3 * count;
 }
