@@ -63,6 +63,12 @@ std::optional<QString> IniSection::value(const QString& key) const
     return QString::fromUtf8(entries[buckets[slot].entry].value);
 }
 
+const QByteArray* IniSection::findUtf8(QByteArrayView key) const
+{
+    const qsizetype slot = slotOf(key, keyHash(key));
+    return slot < 0 ? nullptr : &entries[buckets[slot].entry].value;
+}
+
 void IniSection::set(const QString& key, const QString& value)
 {
     setUtf8(key.toUtf8(), value.toUtf8());
@@ -114,7 +120,7 @@ void IniSection::reserve(qsizetype keys)
     if (static_cast<std::size_t>(keys) * 2 > buckets.size())
         rebuildSlots(keys);
     else if (live == 0)
-        rebuildSlots(0);
+        rebuildSlots(keys); // drops the slots of removed keys but keeps the room
 }
 
 SettingPairs IniSection::pairs() const

@@ -18,6 +18,8 @@ class IniSection
 {
 public:
     std::optional<QString> value(const QString& key) const;
+    // The value as stored, or null.
+    const QByteArray* findUtf8(QByteArrayView key) const;
     void set(const QString& key, const QString& value);
     void remove(const QString& key);
     // Empties the section, keeping room for as many keys as it had.

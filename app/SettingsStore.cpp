@@ -540,10 +540,13 @@ void SettingsStore::SaveSetting(const QString& section, const QString& key, cons
 {
     Store& s = store();
     IniSection& target = s.document.section(section);
+    // Converted once: a save of a large table passes here for every key.
+    const QByteArray utf8Key = key.toUtf8();
+    const QByteArray utf8Value = value.toUtf8();
     // Writing back what is there is no change of ours, and must not undo someone else's.
-    if (target.value(key) == value)
+    if (const QByteArray* stored = target.findUtf8(utf8Key); stored && *stored == utf8Value)
         return;
-    target.set(key, value);
+    target.setUtf8(utf8Key, utf8Value);
     s.changedSinceFailure = true;
     OwnEdits& edits = s.edits[section];
     if (!edits.replaced)

@@ -34,6 +34,39 @@ int entryNumber(QByteArrayView text)
     return number;
 }
 
+// True when the section already holds exactly what a save writes after the first start:
+// each entry's name, address and port, in order. Refilling it would touch every key of a
+// large table and change nothing.
+bool holdsTable(const SettingsStore& store, const UserTable& users)
+{
+    using namespace StoreKeys;
+    const int count = UBound(users);
+    if (count < 1 || store.SettingCount(UsersSection) != 3 * qsizetype(count))
+        return false;
+    int at = 0;
+    bool same = true;
+    store.VisitSettings(UsersSection, [&](QByteArrayView key, QByteArrayView value) {
+        if (!same)
+            return;
+        const int number = at / 3 + 1;
+        const UserRecord& user = users[static_cast<std::size_t>(number)];
+        const int field = at % 3;
+        ++at;
+        // The key in a buffer of its own: this runs for every key of the largest table.
+        char expectedKey[24];
+        const int length = std::snprintf(expectedKey, sizeof expectedKey, "%d_%s", number,
+                                         (field == 0   ? NameField
+                                          : field == 1 ? IpField
+                                                       : PortField)
+                                             .data());
+        const QString expected = field == 0   ? user.name
+                                 : field == 1 ? user.ip
+                                              : IntegerText(user.port);
+        same = key == QByteArrayView(expectedKey, length) && value == expected.toUtf8();
+    });
+    return same && at == 3 * count;
+}
+
 } // namespace
 
 void LoadUsers()
@@ -86,6 +119,8 @@ void SaveUsers()
 {
     using namespace StoreKeys;
     SettingsStore store(Application);
+    if (holdsTable(store, Global::Users))
+        return;
     store.SaveSetting(UsersSection, TestUsers, BooleanText(true));
     if (store.SettingCount(UsersSection) > 1)
         store.DeleteSetting(UsersSection);

@@ -1,15 +1,11 @@
 // The baseline of bench_startup: a bare program with the main window's widgets, menus and
-// recipient lines, and nothing else (no store, no lock). It answers the same question on
-// the reply channel as quorvane, so both are timed alike to their first shown window.
+// recipient lines, and nothing else (no store, no lock, no reply channel). Both are timed
+// alike, to their first Expose, by the library bench_startup preloads.
 //
-// Usage: minimal_window ENTRIES. The channel lives in $XDG_RUNTIME_DIR/Quorvane.
-
-#include "platform/ReplyChannel.h"
+// Usage: minimal_window ENTRIES.
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMainWindow>
@@ -61,15 +57,6 @@ int main(int argc, char* argv[])
     combo->addItems(lines);
     combo->setCurrentIndex(0);
 
-    const QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/Quorvane");
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ReplyChannelServer channel;
-    channel.setProc([&window](std::uint32_t message, std::uint32_t, const QByteArray&) {
-        return message == ChannelMessage::FindWindow && window.isVisible() ? 1u : 0u;
-    });
-    if (!channel.listen(folder + QStringLiteral("/send-message.sock")))
-        return 1;
     window.show();
     return QApplication::exec();
 }
