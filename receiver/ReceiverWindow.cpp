@@ -47,7 +47,6 @@ namespace {
 
 const QString Caption = QStringLiteral("Received Messages");
 const QString ReplyTitle = QStringLiteral("Reply");
-constexpr std::int32_t DefaultReplyPort = 505;
 constexpr qint64 ShowInterval = 40;       // ms
 constexpr int ConversationInterval = 200; // ms
 constexpr int MaxConversations = 1000;
@@ -104,11 +103,7 @@ QString listenProblem(const MessageServer& server, std::int32_t port)
 
 int storedKeepDays()
 {
-    const SettingsStore settings(StoreKeys::Application);
-    return std::max(
-        0, TextToInteger(settings.GetSetting(ReceiverWindow::ReceiverSection,
-                                             ReceiverWindow::KeepDaysKey, QStringLiteral("0")))
-               .value_or(0));
+    return std::max(0, ReadStoreSetting(Stored::KeepDays));
 }
 
 // Exec= of a desktop entry: the program's own path, quoted as the entry format asks, so that
@@ -159,9 +154,6 @@ QString historyState(const History& history)
 }
 
 } // namespace
-
-const QString ReceiverWindow::ReceiverSection = QStringLiteral("Receiver");
-const QString ReceiverWindow::KeepDaysKey = QStringLiteral("KeepDays");
 
 ReceiverWindow::ReceiverWindow(QWidget* parent)
     : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this)),
@@ -229,11 +221,8 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     connect(changePort, &QPushButton::clicked, this, &ReceiverWindow::changeReplyPort);
     connect(newPort, &QLineEdit::returnPressed, this, &ReceiverWindow::changeReplyPort);
     connect(startAtLogin, &QCheckBox::toggled, this, &ReceiverWindow::setStartAtLogin);
-    connect(keepDays, &QComboBox::activated, this, [this] {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(ReceiverSection, KeepDaysKey,
-                             IntegerText(keepDays->currentData().toInt()));
-    });
+    connect(keepDays, &QComboBox::activated, this,
+            [this] { SaveStoreSetting(Stored::KeepDays, keepDays->currentData().toInt()); });
     announcement = new NetworkAnnouncement(this);
     storeWatcher = new QFileSystemWatcher(this);
     connect(announceMe, &QCheckBox::toggled, this, &ReceiverWindow::setAnnounce);
@@ -318,13 +307,7 @@ void ReceiverWindow::buildControls()
     announceMe = new QCheckBox(QStringLiteral("Announce me on the local network"), central);
     announceMe->setObjectName(QStringLiteral("announceMe"));
     announceMe->setAccessibleName(announceMe->text());
-    {
-        const SettingsStore settings(StoreKeys::Application);
-        announceMe->setChecked(
-            TextToBoolean(
-                settings.GetSetting(ReceiverSection, StoreKeys::Announce, BooleanText(true)))
-                .value_or(true));
-    }
+    announceMe->setChecked(ReadStoreSetting(Stored::Announce));
     announceStatus = new QLabel(central);
     announceStatus->setObjectName(QStringLiteral("announceStatus"));
     announceStatus->setWordWrap(true);
@@ -461,11 +444,8 @@ void ReceiverWindow::buildControls()
 
 bool ReceiverWindow::startListening()
 {
-    const SettingsStore settings(StoreKeys::Application);
-    const QString text = settings.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
-                                             IntegerText(DefaultReplyPort));
     // Unreadable text falls back to the default, as Quorvane reads it.
-    const bool listening = listenOn(TextToInteger(text).value_or(DefaultReplyPort));
+    const bool listening = listenOn(ReadStoreSetting(Stored::MyPortnb));
     announceIfWanted();
     return listening;
 }
@@ -508,11 +488,7 @@ void ReceiverWindow::changeReplyPort()
         newPort->selectAll();
         return;
     }
-    {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
-                             IntegerText(port));
-    }
+    SaveStoreSetting(Stored::MyPortnb, port);
     const bool listening = listenOn(port);
     announceIfWanted();
     if (!listening)
@@ -918,10 +894,7 @@ void ReceiverWindow::setStartAtLogin(bool start)
 
 void ReceiverWindow::setAnnounce(bool on)
 {
-    {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(ReceiverSection, StoreKeys::Announce, BooleanText(on));
-    }
+    SaveStoreSetting(Stored::Announce, on);
     announceIfWanted();
 }
 

@@ -49,9 +49,6 @@ public:
     ConversationModel& conversations() { return *conversationModel; }
     History& history() { return *store; }
     Notifier& notifications() { return *notifier; }
-    // Section and key of the retention setting: the days messages are kept, 0 for ever.
-    static const QString ReceiverSection;
-    static const QString KeepDaysKey;
 
     // Whether messages can arrive, and the reply port with the button that saves a new one.
     QLabel* status = nullptr;
