@@ -61,8 +61,6 @@ public:
     QComboBox* keepDays = nullptr; // days, or 0 to keep everything
     // Ticked while the desktop's autostart folder holds an entry that starts the receiver.
     QCheckBox* startAtLogin = nullptr;
-    // $XDG_CONFIG_HOME/autostart/quorvane-receiver.desktop
-    static QString AutostartEntryPath();
     // "All messages", then a line per correspondent.
     QListView* conversationList = nullptr;
     // Whether others on the local network can find the user, and how that went.
