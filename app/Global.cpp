@@ -17,7 +17,6 @@ UserTable DefaultUsers = DimUsers(0);
 UserRecord EditedUser;
 bool EditCancelled = false;
 UserRecord SendTarget;
-void* MainWindowHandle = nullptr;
 
 void BuildDefaultUsers()
 {

@@ -48,10 +48,6 @@ extern UserRecord EditedUser;
 extern bool EditCancelled;
 extern UserRecord SendTarget;
 
-// The main window, as an opaque handle; set at start-up, read as the owner of the
-// network browser.
-extern void* MainWindowHandle;
-
 // Rebuilds DefaultUsers: the single entry "localhost" at the default address and port
 // (StoreSettings.h), order 1.
 void BuildDefaultUsers();

@@ -182,8 +182,6 @@ bool SendForm::Form_Load()
     RestoreWindowPosition(this, WindowPrefix::SendForm);
     StoreWindowPosition(this, WindowPrefix::SendForm);
 
-    Global::MainWindowHandle = this;
-
     HistoryPos = 0;
     HistoryMax = 10;
     History = QStringList{QString()};

@@ -965,8 +965,7 @@ void TestReceiver::announcedWhileListening()
     // The picker lists the person above the computers and fills the user editor.
     const NoRows rows;
     Modify_or_add editor(rows);
-    Global::MainWindowHandle = &editor;
-    InstallNetworkPicker();
+    InstallNetworkPicker([&editor] { return &editor; });
     WhenModal<NetworkPicker>([&](NetworkPicker* picker) {
         const auto closeAnyway = qScopeGuard([picker] { picker->isVisible() && picker->close(); });
         QTRY_VERIFY(!picker->people->findItems(other, Qt::MatchExactly).isEmpty() &&
