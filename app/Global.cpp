@@ -17,11 +17,6 @@ UserTable DefaultUsers = DimUsers(0);
 UserRecord EditedUser;
 bool EditCancelled = false;
 UserRecord SendTarget;
-UserRecord ReplyTarget;
-std::int16_t ReplyIndex = -1;
-bool ReplyPending = false;
-bool MainWindowActive = false;
-void* MainWindowHandle = nullptr;
 
 void BuildDefaultUsers()
 {

@@ -47,14 +47,6 @@ extern UserTable DefaultUsers;
 extern UserRecord EditedUser;
 extern bool EditCancelled;
 extern UserRecord SendTarget;
-extern UserRecord ReplyTarget;
-extern std::int16_t ReplyIndex;
-extern bool ReplyPending;
-extern bool MainWindowActive;
-
-// The main window, as an opaque handle; set at start-up, read as the owner of the
-// network browser.
-extern void* MainWindowHandle;
 
 // Rebuilds DefaultUsers: the single entry "localhost" at the default address and port
 // (StoreSettings.h), order 1.

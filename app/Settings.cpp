@@ -125,6 +125,28 @@ QString StoredUserName()
     return read(SettingsStore(StoreKeys::Application), Stored::MyUsername);
 }
 
+std::int32_t ReadStoreSetting(const StoreSetting<std::int32_t>& setting)
+{
+    return read(SettingsStore(StoreKeys::Application), setting);
+}
+
+bool ReadStoreSetting(const StoreSetting<bool>& setting)
+{
+    return read(SettingsStore(StoreKeys::Application), setting);
+}
+
+void SaveStoreSetting(const StoreSetting<std::int32_t>& setting, std::int32_t value)
+{
+    SettingsStore store(StoreKeys::Application);
+    save(store, setting, value);
+}
+
+void SaveStoreSetting(const StoreSetting<bool>& setting, bool value)
+{
+    SettingsStore store(StoreKeys::Application);
+    save(store, setting, value);
+}
+
 void SetScreenSizeSource(ScreenSizeSource source)
 {
     screenSource() = std::move(source);

@@ -1,6 +1,8 @@
 #pragma once
 // Loading and saving the options, the identification and the window positions.
 
+#include "app/StoreSettings.h"
+
 #include <QSizeF>
 #include <QString>
 #include <cstdint>
@@ -16,6 +18,12 @@ void SaveIdentification();
 // Takes the identification again when another program (the receiver, which may change the
 // reply port) or a hand edit changed the store since this program read it.
 void ReloadChangedIdentification();
+// One setting of the table as the store holds it now, or its default when missing or
+// unreadable; and saving one. For the receiver, which keeps no copy of the settings.
+std::int32_t ReadStoreSetting(const StoreSetting<std::int32_t>& setting);
+bool ReadStoreSetting(const StoreSetting<bool>& setting);
+void SaveStoreSetting(const StoreSetting<std::int32_t>& setting, std::int32_t value);
+void SaveStoreSetting(const StoreSetting<bool>& setting, bool value);
 // The user's name as the store holds it now, for the receiver, which keeps no identification.
 QString StoredUserName();
 

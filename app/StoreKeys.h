@@ -10,6 +10,8 @@ inline constexpr QLatin1String Application{"Quorvane"};
 inline constexpr QLatin1String SettingsSection{"Settings"};
 inline constexpr QLatin1String IdentificationSection{"Identification"};
 inline constexpr QLatin1String UsersSection{"Users"};
+// The receiver's own settings.
+inline constexpr QLatin1String ReceiverSection{"Receiver"};
 
 inline constexpr QLatin1String DefaultPort{"DefaultPort"};
 inline constexpr QLatin1String MinimizedWhenSend{"MinimizedWhenSend"};
@@ -17,8 +19,10 @@ inline constexpr QLatin1String PopupWhenSend{"PopupWhenSend"};
 inline constexpr QLatin1String DefaultIp{"DefaultIp"};
 inline constexpr QLatin1String MyUsername{"MyUsername"};
 inline constexpr QLatin1String MyPortnb{"MyPortnb"};
-// The receiver's own: whether it announces its user on the local network.
+// The receiver's own: whether it announces its user on the local network, and for how
+// many days it keeps messages.
 inline constexpr QLatin1String Announce{"Announce"};
+inline constexpr QLatin1String KeepDays{"KeepDays"};
 
 // Window position keys: the window's prefix followed directly by these.
 inline constexpr QLatin1String StartUpX{"StartUPX"};

@@ -31,6 +31,10 @@ inline constexpr StoreSetting<Text> MyUsername{StoreKeys::IdentificationSection,
                                                StoreKeys::MyUsername, Text("Me")};
 inline constexpr StoreSetting<std::int32_t> MyPortnb{StoreKeys::IdentificationSection,
                                                      StoreKeys::MyPortnb, 505};
+// The receiver's: the days messages are kept (0 for ever), and whether it announces its user.
+inline constexpr StoreSetting<std::int32_t> KeepDays{StoreKeys::ReceiverSection,
+                                                     StoreKeys::KeepDays, 0};
+inline constexpr StoreSetting<bool> Announce{StoreKeys::ReceiverSection, StoreKeys::Announce, true};
 
 // The default correspondent table's one entry, at the default address and port. It cannot
 // be removed, and keeps its name and address in the user editor.

@@ -25,6 +25,13 @@ std::vector<std::function<void()>> AnswersAfterBox;
 // What the previous procedure gave the request being handled: its sender's answer.
 std::uint32_t CopyDataResult = 0;
 
+// The correspondent of the latest request, its row in Users (-1 for a new one), whether it
+// waits for the main window, and whether that window is active.
+UserRecord ReplyTarget;
+std::int16_t ReplyIndex = -1;
+bool Pending = false;
+bool WindowActive = false;
+
 void announce(const QString& name)
 {
     const QString text = QStringLiteral("Return to main menu for reply to user ") + name;
@@ -42,6 +49,26 @@ void announce(const QString& name)
 }
 
 } // namespace
+
+bool ReplyPending()
+{
+    return Pending;
+}
+
+void DropPendingReply()
+{
+    Pending = false;
+}
+
+void SetMainWindowActive(bool active)
+{
+    WindowActive = active;
+}
+
+bool MainWindowActive()
+{
+    return WindowActive;
+}
 
 void HookWindow(ReplyWindow* window)
 {
@@ -108,13 +135,13 @@ void HandleReplyRequest(const QString& text)
     if (found == -1 && n >= Global::MaxUsers)
         return;
 
-    Global::ReplyTarget.name = name;
-    Global::ReplyTarget.ip = ip;
-    Global::ReplyTarget.port = port;
-    Global::ReplyIndex = static_cast<std::int16_t>(found);
-    Global::ReplyPending = true;
+    ReplyTarget.name = name;
+    ReplyTarget.ip = ip;
+    ReplyTarget.port = port;
+    ReplyIndex = static_cast<std::int16_t>(found);
+    Pending = true;
 
-    if (Global::MainWindowActive)
+    if (WindowActive)
         SelectReplyTarget(HookedWindow->recipientList());
     else
         announce(name);
@@ -124,31 +151,30 @@ void SelectReplyTarget(RecipientList& combo)
 {
     UserTable& users = Global::Users;
     const int n = UBound(users);
-    Global::ReplyIndex = -1;
+    ReplyIndex = -1;
     for (int i = 1; i <= n; ++i) {
         const UserRecord& user = users[static_cast<std::size_t>(i)];
-        if (user.ip == Global::ReplyTarget.ip && user.name == Global::ReplyTarget.name) {
-            Global::ReplyIndex = static_cast<std::int16_t>(i);
+        if (user.ip == ReplyTarget.ip && user.name == ReplyTarget.name) {
+            ReplyIndex = static_cast<std::int16_t>(i);
             break;
         }
     }
-    if (Global::ReplyIndex == -1) {
+    if (ReplyIndex == -1) {
         // The table filled up while the request waited: drop it rather than retry it at
         // every activation.
         if (n >= Global::MaxUsers) {
-            Global::ReplyPending = false;
+            Pending = false;
             return;
         }
-        users.push_back(
-            {Global::ReplyTarget.name, Global::ReplyTarget.ip, Global::ReplyTarget.port, n + 1});
-        Global::ReplyIndex = static_cast<std::int16_t>(n + 1);
+        users.push_back({ReplyTarget.name, ReplyTarget.ip, ReplyTarget.port, n + 1});
+        ReplyIndex = static_cast<std::int16_t>(n + 1);
     } else {
-        users[static_cast<std::size_t>(Global::ReplyIndex)].port = Global::ReplyTarget.port;
+        users[static_cast<std::size_t>(ReplyIndex)].port = ReplyTarget.port;
     }
-    FillUserCombo(combo, Global::ReplyIndex - 1);
+    FillUserCombo(combo, ReplyIndex - 1);
     if (HookedWindow) {
         HookedWindow->restoreIfMinimized();
         HookedWindow->startRaiseTimer();
     }
-    Global::ReplyPending = false;
+    Pending = false;
 }

@@ -10,8 +10,11 @@
 #include "messaging/ReceiveString.h"
 #include "platform/NetworkAnnouncement.h"
 #include "platform/WindowActivation.h"
+#include "receiver/Autostart.h"
 #include "receiver/Notifier.h"
+#include "receiver/ReplyProblem.h"
 #include "receiver/ReplyRequester.h"
+#include "receiver/Retention.h"
 #include "windows/DialogSupport.h"
 #include "windows/MessageBox.h"
 
@@ -30,11 +33,9 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSet>
 #include <QShortcut>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -47,7 +48,6 @@ namespace {
 
 const QString Caption = QStringLiteral("Received Messages");
 const QString ReplyTitle = QStringLiteral("Reply");
-constexpr std::int32_t DefaultReplyPort = 505;
 constexpr qint64 ShowInterval = 40;       // ms
 constexpr int ConversationInterval = 200; // ms
 constexpr int MaxConversations = 1000;
@@ -58,33 +58,6 @@ QString addressText(const QHostAddress& address)
     bool isIpv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIpv4);
     return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
-}
-
-// Quorvane drops an unusable reply request without a word, so the receiver checks with
-// the same rules first and says what is wrong. Empty when the block can go.
-QString replyProblem(const StoredMessage& record, QByteArray& block)
-{
-    QString ip;
-    if (!IsValidIp(record.address, ip))
-        return QStringLiteral("Quorvane can only reply to IPv4 addresses, and this message came "
-                              "from %1.")
-            .arg(record.address);
-    std::int32_t port = 0;
-    if (!IsValidPort(record.port, port))
-        return QStringLiteral("The sender gave no usable reply port (\"%1\"), so Quorvane could "
-                              "not answer.")
-            .arg(record.port);
-    QString trimmed;
-    if (!record.name.isEmpty() && !IsValidUserName(record.name, trimmed))
-        return QStringLiteral("Quorvane cannot take the sender's name into its list: a name has "
-                              "1 to %1 characters besides spaces around it.")
-            .arg(Global::MaxUserNameLength);
-    block = ReplyRequestBlock(record.name, ip, IntegerText(port));
-    if (block.size() >= CopyDataBufferSize)
-        return QStringLiteral("The sender's name is too long for a reply request (Quorvane reads "
-                              "at most %1 bytes).")
-            .arg(CopyDataBufferSize - 1);
-    return QString();
 }
 
 QString listenProblem(const MessageServer& server, std::int32_t port)
@@ -100,31 +73,6 @@ QString listenProblem(const MessageServer& server, std::int32_t port)
                           "port below.")
         .arg(port)
         .arg(reason, server.errorString());
-}
-
-int storedKeepDays()
-{
-    const SettingsStore settings(StoreKeys::Application);
-    return std::max(
-        0, TextToInteger(settings.GetSetting(ReceiverWindow::ReceiverSection,
-                                             ReceiverWindow::KeepDaysKey, QStringLiteral("0")))
-               .value_or(0));
-}
-
-// Exec= of a desktop entry: the program's own path, quoted as the entry format asks, so that
-// it starts whichever copy the user ticked the box in, installed or not.
-QString desktopExec(const QString& program)
-{
-    QString quoted;
-    for (const QChar c : program) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
-            c == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        quoted += c;
-    }
-    // The entry format reads a backslash in a value as the start of an escape.
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 QString messageCount(qint64 count)
@@ -160,9 +108,6 @@ QString historyState(const History& history)
 
 } // namespace
 
-const QString ReceiverWindow::ReceiverSection = QStringLiteral("Receiver");
-const QString ReceiverWindow::KeepDaysKey = QStringLiteral("KeepDays");
-
 ReceiverWindow::ReceiverWindow(QWidget* parent)
     : QMainWindow(parent), messages(new MessageServer(this)), replies(new ReplyRequester(this)),
       store(new History(this)), notifier(new Notifier(this)),
@@ -178,9 +123,9 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     setWindowTitle(Caption);
     buildControls();
 
-    const int days = storedKeepDays();
+    const int days = Retention::StoredDays();
     if (keepDays->findData(days) < 0)
-        keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
+        keepDays->addItem(Retention::DaysText(days), days);
     keepDays->setCurrentIndex(keepDays->findData(days));
     connect(store, &History::ready, this, &ReceiverWindow::showStored);
     connect(store, &History::changed, this, &ReceiverWindow::showHistoryState);
@@ -229,11 +174,8 @@ ReceiverWindow::ReceiverWindow(QWidget* parent)
     connect(changePort, &QPushButton::clicked, this, &ReceiverWindow::changeReplyPort);
     connect(newPort, &QLineEdit::returnPressed, this, &ReceiverWindow::changeReplyPort);
     connect(startAtLogin, &QCheckBox::toggled, this, &ReceiverWindow::setStartAtLogin);
-    connect(keepDays, &QComboBox::activated, this, [this] {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(ReceiverSection, KeepDaysKey,
-                             IntegerText(keepDays->currentData().toInt()));
-    });
+    connect(keepDays, &QComboBox::activated, this,
+            [this] { Retention::SaveDays(keepDays->currentData().toInt()); });
     announcement = new NetworkAnnouncement(this);
     storeWatcher = new QFileSystemWatcher(this);
     connect(announceMe, &QCheckBox::toggled, this, &ReceiverWindow::setAnnounce);
@@ -293,9 +235,9 @@ void ReceiverWindow::buildControls()
     portLabel->setBuddy(newPort);
     keepDays = new QComboBox(portRow);
     keepDays->setObjectName(QStringLiteral("keepDays"));
-    keepDays->addItem(QStringLiteral("everything"), 0);
-    for (int days : {365, 90, 30, 7})
-        keepDays->addItem(QStringLiteral("%1 days").arg(days), days);
+    keepDays->addItem(Retention::DaysText(0), 0);
+    for (int days : Retention::Choices)
+        keepDays->addItem(Retention::DaysText(days), days);
     auto* keepLabel = new QLabel(QStringLiteral("&Keep:"), portRow);
     keepLabel->setBuddy(keepDays);
     // A list box says its current line unless it has a name of its own.
@@ -306,7 +248,7 @@ void ReceiverWindow::buildControls()
     newPort->setFixedWidth(BoxWidthFor(newPort, QStringLiteral("00000")));
     startAtLogin = new QCheckBox(QStringLiteral("Start when I log in"), portRow);
     startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
-    startAtLogin->setChecked(QFile::exists(AutostartEntryPath()));
+    startAtLogin->setChecked(QFile::exists(Autostart::EntryPath()));
     portLayout->addWidget(portLabel);
     portLayout->addWidget(newPort);
     portLayout->addWidget(changePort);
@@ -318,13 +260,7 @@ void ReceiverWindow::buildControls()
     announceMe = new QCheckBox(QStringLiteral("Announce me on the local network"), central);
     announceMe->setObjectName(QStringLiteral("announceMe"));
     announceMe->setAccessibleName(announceMe->text());
-    {
-        const SettingsStore settings(StoreKeys::Application);
-        announceMe->setChecked(
-            TextToBoolean(
-                settings.GetSetting(ReceiverSection, StoreKeys::Announce, BooleanText(true)))
-                .value_or(true));
-    }
+    announceMe->setChecked(ReadStoreSetting(Stored::Announce));
     announceStatus = new QLabel(central);
     announceStatus->setObjectName(QStringLiteral("announceStatus"));
     announceStatus->setWordWrap(true);
@@ -461,11 +397,8 @@ void ReceiverWindow::buildControls()
 
 bool ReceiverWindow::startListening()
 {
-    const SettingsStore settings(StoreKeys::Application);
-    const QString text = settings.GetSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
-                                             IntegerText(DefaultReplyPort));
     // Unreadable text falls back to the default, as Quorvane reads it.
-    const bool listening = listenOn(TextToInteger(text).value_or(DefaultReplyPort));
+    const bool listening = listenOn(ReadStoreSetting(Stored::MyPortnb));
     announceIfWanted();
     return listening;
 }
@@ -508,11 +441,7 @@ void ReceiverWindow::changeReplyPort()
         newPort->selectAll();
         return;
     }
-    {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(StoreKeys::IdentificationSection, StoreKeys::MyPortnb,
-                             IntegerText(port));
-    }
+    SaveStoreSetting(Stored::MyPortnb, port);
     const bool listening = listenOn(port);
     announceIfWanted();
     if (!listening)
@@ -850,7 +779,7 @@ void ReceiverWindow::replyToSelected()
     if (!message || message->malformed)
         return;
     QByteArray block;
-    const QString problem = replyProblem(*message, block);
+    const QString problem = ReplyProblem(*message, block);
     if (!problem.isEmpty()) {
         ShowMessage(this, problem, ReplyTitle);
         return;
@@ -880,36 +809,12 @@ void ReceiverWindow::comeForward()
     activateWindow();
 }
 
-QString ReceiverWindow::AutostartEntryPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/quorvane-receiver.desktop");
-}
-
 void ReceiverWindow::setStartAtLogin(bool start)
 {
-    const QString path = AutostartEntryPath();
-    QString problem;
-    if (start) {
-        QSaveFile entry(path);
-        const QByteArray text = "[Desktop Entry]\n"
-                                "Type=Application\n"
-                                "Name=Quorvane Receiver\n"
-                                "Comment=Show the messages sent to you over the network\n"
-                                "Exec=" +
-                                desktopExec(QCoreApplication::applicationFilePath()).toUtf8() +
-                                "\n"
-                                "Icon=quorvane\n"
-                                "Terminal=false\n"
-                                "X-GNOME-Autostart-enabled=true\n";
-        if (!QDir().mkpath(QFileInfo(path).path()) || !entry.open(QIODevice::WriteOnly) ||
-            entry.write(text) != text.size() || !entry.commit())
-            problem = entry.errorString();
-    } else if (QFile::exists(path) && !QFile::remove(path)) {
-        problem = QStringLiteral("it cannot be removed");
-    }
+    const QString problem = Autostart::Set(start);
     if (problem.isEmpty())
         return;
+    const QString path = Autostart::EntryPath();
     statusBar()->showMessage(QStringLiteral("Cannot change the autostart entry %1: %2")
                                  .arg(QDir::toNativeSeparators(path), problem));
     const QSignalBlocker quiet(startAtLogin);
@@ -918,10 +823,7 @@ void ReceiverWindow::setStartAtLogin(bool start)
 
 void ReceiverWindow::setAnnounce(bool on)
 {
-    {
-        SettingsStore settings(StoreKeys::Application);
-        settings.SaveSetting(ReceiverSection, StoreKeys::Announce, BooleanText(on));
-    }
+    SaveStoreSetting(Stored::Announce, on);
     announceIfWanted();
 }
 

@@ -49,9 +49,6 @@ public:
     ConversationModel& conversations() { return *conversationModel; }
     History& history() { return *store; }
     Notifier& notifications() { return *notifier; }
-    // Section and key of the retention setting: the days messages are kept, 0 for ever.
-    static const QString ReceiverSection;
-    static const QString KeepDaysKey;
 
     // Whether messages can arrive, and the reply port with the button that saves a new one.
     QLabel* status = nullptr;
@@ -64,8 +61,6 @@ public:
     QComboBox* keepDays = nullptr; // days, or 0 to keep everything
     // Ticked while the desktop's autostart folder holds an entry that starts the receiver.
     QCheckBox* startAtLogin = nullptr;
-    // $XDG_CONFIG_HOME/autostart/quorvane-receiver.desktop
-    static QString AutostartEntryPath();
     // "All messages", then a line per correspondent.
     QListView* conversationList = nullptr;
     // Whether others on the local network can find the user, and how that went.

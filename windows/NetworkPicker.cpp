@@ -155,8 +155,7 @@ std::optional<NetworkChoice> NetworkPicker::pick(QWidget* owner)
     return NetworkChoice{picker.hostName->text(), picker.chosen};
 }
 
-void InstallNetworkPicker()
+void InstallNetworkPicker(std::function<QWidget*()> owner)
 {
-    SetComputerPicker(
-        [] { return NetworkPicker::pick(static_cast<QWidget*>(Global::MainWindowHandle)); });
+    SetComputerPicker([owner = std::move(owner)] { return NetworkPicker::pick(owner()); });
 }

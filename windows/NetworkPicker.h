@@ -5,6 +5,7 @@
 #include "platform/GetNetworkUser.h"
 
 #include <QDialog>
+#include <functional>
 #include <optional>
 
 class QPushButton;
@@ -43,4 +44,4 @@ private:
 };
 
 // Makes BrowseNetworkComputer show this dialog, owned by the main window.
-void InstallNetworkPicker();
+void InstallNetworkPicker(std::function<QWidget*()> owner);

@@ -182,8 +182,6 @@ bool SendForm::Form_Load()
     RestoreWindowPosition(this, WindowPrefix::SendForm);
     StoreWindowPosition(this, WindowPrefix::SendForm);
 
-    Global::MainWindowHandle = this;
-
     HistoryPos = 0;
     HistoryMax = 10;
     History = QStringList{QString()};
@@ -191,7 +189,7 @@ bool SendForm::Form_Load()
     SaveOptions();
     SaveUsers();
 
-    Global::ReplyPending = false;
+    DropPendingReply();
     SentByKey = false;
 
     HookWindow(this);
@@ -260,15 +258,15 @@ void SendForm::changeEvent(QEvent* event)
 
 void SendForm::Form_Activate()
 {
-    Global::MainWindowActive = true;
+    SetMainWindowActive(true);
     ReloadChangedIdentification();
-    if (Global::ReplyPending)
+    if (ReplyPending())
         SelectReplyTarget(recipients);
 }
 
 void SendForm::Form_Deactivate()
 {
-    Global::MainWindowActive = false;
+    SetMainWindowActive(false);
 }
 
 bool SendForm::eventFilter(QObject* watched, QEvent* event)

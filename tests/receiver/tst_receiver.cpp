@@ -3,6 +3,7 @@
 // SendForm in this process, or by a started quorvane) and a private D-Bus session bus.
 
 #include "TestSupport.h"
+#include "messaging/ReplyRequests.h"
 #include "platform/NetworkAnnouncement.h"
 #include "platform/RuntimePaths.h"
 #include "receiver/Notifier.h"
@@ -403,7 +404,7 @@ void TestReceiver::replyFromSenderToReceiverAndBack()
     QCOMPARE(receiver->messageText->toPlainText(), text);
     // With no notification service and no system tray the window comes forward itself.
     QTRY_COMPARE(QApplication::activeWindow(), receiver.get());
-    QTRY_VERIFY(!Global::MainWindowActive);
+    QTRY_VERIFY(!MainWindowActive());
 
     // Quorvane announces the request and applies it once its main window is active again.
     receiver->replyButton->click();
@@ -964,8 +965,7 @@ void TestReceiver::announcedWhileListening()
     // The picker lists the person above the computers and fills the user editor.
     const NoRows rows;
     Modify_or_add editor(rows);
-    Global::MainWindowHandle = &editor;
-    InstallNetworkPicker();
+    InstallNetworkPicker([&editor] { return &editor; });
     WhenModal<NetworkPicker>([&](NetworkPicker* picker) {
         const auto closeAnyway = qScopeGuard([picker] { picker->isVisible() && picker->close(); });
         QTRY_VERIFY(!picker->people->findItems(other, Qt::MatchExactly).isEmpty() &&

@@ -114,8 +114,7 @@ private slots:
         // No discovery daemon can answer here, whatever the machine runs.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + noBus.filePath("none")).toLocal8Bit());
         InstallScreenSizeSource();
-        InstallNetworkPicker();
-        Global::MainWindowHandle = &owner;
+        InstallNetworkPicker([this] { return &owner; });
         for (const QString& scheme : CaughtSchemes)
             QDesktopServices::setUrlHandler(scheme, &desktop, "open");
     }

@@ -5,6 +5,7 @@
 #include "app/SettingsStore.h"
 #include "app/StoreKeys.h"
 #include "messaging/ReceiveString.h"
+#include "messaging/ReplyRequests.h"
 #include "platform/ReplyChannel.h"
 #include "platform/RuntimePaths.h"
 #include "windows/MessageBox.h"
@@ -91,7 +92,7 @@ void TestReply::init()
     form = std::make_unique<SendForm>();
     QVERIFY(form->Form_Load());
     ShowAndActivate(form.get());
-    QTRY_VERIFY(Global::MainWindowActive);
+    QTRY_VERIFY(MainWindowActive());
     // The raise comes half a second after a request; here sooner, so that rows run quickly.
     QCOMPARE(form->TimerSW->interval(), 500);
     form->TimerSW->setInterval(20);
@@ -169,7 +170,7 @@ void TestReply::replyRequestsAddOrSelectTheirSender()
     QCOMPARE(table, after);
     QCOMPARE(form->Combo1->count(), UBound(Global::Users));
     QCOMPARE(form->Combo1->currentIndex(), selected);
-    QVERIFY(!Global::ReplyPending);
+    QVERIFY(!ReplyPending());
     QVERIFY(recorder->boxes.isEmpty());
     // A taken request raises the window a moment later, with the caret in the message box.
     if (selected > 0) {
@@ -192,14 +193,14 @@ void TestReply::fullTableTakesNoNewEntry()
     options.setModal(true);
     options.show();
     options.activateWindow();
-    QTRY_VERIFY(!Global::MainWindowActive);
+    QTRY_VERIFY(!MainWindowActive());
     deliver(bob17());
-    QVERIFY(Global::ReplyPending);
+    QVERIFY(ReplyPending());
     Global::Users.push_back(last);
     options.close();
     form->activateWindow();
-    QTRY_VERIFY(Global::MainWindowActive);
-    QVERIFY(!Global::ReplyPending);
+    QTRY_VERIFY(MainWindowActive());
+    QVERIFY(!ReplyPending());
     form->FillRecipients(0);
     deliver(ReplyRequestBlock({}, "10.0.0.9", "600"));
     deliver(bob17());
@@ -215,7 +216,7 @@ void TestReply::minimisedWindowIsRestoredAndRaised()
 {
     form->showMinimized();
     QTRY_VERIFY(form->isMinimized());
-    QVERIFY(Global::MainWindowActive);
+    QVERIFY(MainWindowActive());
     deliver(bob17());
     QVERIFY(!form->isMinimized());
     QCOMPARE(form->Combo1->currentIndex(), 1);
@@ -231,7 +232,7 @@ void TestReply::oneReplyBoxAtATime()
     options.setModal(true);
     options.show();
     options.activateWindow();
-    QTRY_VERIFY(!Global::MainWindowActive);
+    QTRY_VERIFY(!MainWindowActive());
 
     // Requests go one after the other, each once the box names the one before; every 50th
     // the user closes the box, and the next request opens it again.
@@ -282,7 +283,7 @@ void TestReply::oneReplyBoxAtATime()
 
     options.close();
     form->activateWindow();
-    QTRY_VERIFY(!Global::ReplyPending);
+    QTRY_VERIFY(!ReplyPending());
     QCOMPARE(names(), (QStringList{"localhost", name(Requests)}));
     QCOMPARE(form->Combo1->currentIndex(), 1);
     QTRY_VERIFY(!form->TimerSW->isActive());

@@ -2,6 +2,7 @@
 // one running copy per user, with copies of the program started as processes.
 
 #include "TestSupport.h"
+#include "messaging/ReplyRequests.h"
 #include "platform/ReplyChannel.h"
 #include "platform/SetActiveWnd.h"
 #include "windows/SendForm.h"
@@ -331,7 +332,7 @@ private slots:
         QString opened; // over the main window, which no longer counts as active
         WhenModal<QDialog>([&](QDialog* dialog) {
             if (dialog->parentWidget() == form.get() &&
-                QTest::qWaitFor([] { return !Global::MainWindowActive; }))
+                QTest::qWaitFor([] { return !MainWindowActive(); }))
                 opened = dialog->metaObject()->className();
             dialog->close();
         });

@@ -3,6 +3,7 @@
 // size is fixed, nothing clipped at large fonts, reopening where it was closed.
 
 #include "TestSupport.h"
+#include "receiver/Autostart.h"
 #include "receiver/ReceiverWindow.h"
 #include "windows/About.h"
 #include "windows/ApplicationIcon.h"
@@ -230,7 +231,7 @@ void TestWindows::portBoxesAreSizedForTheirDigits()
 void TestWindows::startAtLoginWritesAndRemovesTheAutostartEntry()
 {
     const QString entry = folders.config() + "/autostart/quorvane-receiver.desktop";
-    QCOMPARE(ReceiverWindow::AutostartEntryPath(), entry);
+    QCOMPARE(Autostart::EntryPath(), entry);
     {
         ReceiverWindow receiver;
         QVERIFY(!receiver.startAtLogin->isChecked());
@@ -241,6 +242,8 @@ void TestWindows::startAtLoginWritesAndRemovesTheAutostartEntry()
     const QByteArray text = file.readAll();
     QVERIFY(text.startsWith("[Desktop Entry]\n"));
     QVERIFY(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+    // From the installed entry's template, minus TryExec: this copy need not be on the PATH.
+    QVERIFY(text.contains("\nIcon=quorvane\n") && !text.contains("TryExec"));
     ReceiverWindow receiver;
     QVERIFY(receiver.startAtLogin->isChecked());
     receiver.startAtLogin->click();
