@@ -170,11 +170,14 @@ private:
     {
         return receiver->model().index(0, column).data().toString();
     }
+    // The senders listed, newest first; what a Quorvane in this process sent, and which the
+    // receiver lists within a second, is left out.
     QStringList names() const
     {
         QStringList found;
         for (int row = 0; row < receiver->model().rowCount(); ++row)
-            found << receiver->model().index(row, MessageModel::NameColumn).data().toString();
+            if (!receiver->model().message(row).sent)
+                found << receiver->model().index(row, MessageModel::NameColumn).data().toString();
         return found;
     }
     QString status() const { return receiver->statusBar()->currentMessage(); }
