@@ -20,10 +20,12 @@ namespace {
 
 // A blocking client on its own thread, as the message receiver is its own process.
 std::future<std::optional<std::uint32_t>> sendAsync(const QString& path, std::uint32_t message,
-                                                    std::uint32_t dwData, QByteArray data)
+                                                    std::uint32_t dwData, QByteArray data,
+                                                    const QString& token = {})
 {
-    return std::async(std::launch::async,
-                      [=] { return SendChannelMessage(path, message, dwData, data, 10000); });
+    return std::async(std::launch::async, [=] {
+        return SendChannelMessage(path, message, dwData, data, 10000, nullptr, token);
+    });
 }
 
 // Resident memory of this process (0 where /proc is missing).
@@ -149,7 +151,7 @@ void TestChannel::handlersChainLikeWindowProcedures()
         return result + 1;
     });
     QVERIFY(previous);
-    auto chained = sendAsync(path, 1, 2, "four");
+    auto chained = sendAsync(path, 1, 2, "four", "token"); // whose own frame is answered first
     QTRY_VERIFY(Ready(chained));
     QCOMPARE(chained.get(), std::optional<std::uint32_t>(1000 + 2 + 4 + 1));
     QCOMPARE(seen, QByteArray("four"));

@@ -13,6 +13,7 @@
 #include "windows/NetworkPicker.h"
 #include "windows/SendForm.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -36,6 +37,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTreeWidget>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -43,6 +45,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -275,9 +278,11 @@ void TestReceiver::init()
     if (!avahi)
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     port = freePort();
-    WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) + '\n');
+    WriteStoreFile("[Identification]\nMyPortnb=" + QByteArray::number(port) +
+                   "\n[Receiver]\nKeepDays=-3\n");
     makeReceiver();
     QVERIFY(receiver->historyStatus->isHidden());
+    QCOMPARE(receiver->keepDays->currentText(), QStringLiteral("everything"));
 }
 
 void TestReceiver::makeReceiver()
@@ -449,9 +454,11 @@ void TestReceiver::replyStartsQuorvaneWhenNoneRuns()
         QCOMPARE(recorder.said(), box.isEmpty() ? QStringList() : QStringList{"Reply: " + box});
     };
 
-    replyStarting("/nonexistent/quorvane", 15000,
-                  "Quorvane is not running, and it could not be started: there is no program at "
-                  "/nonexistent/quorvane.");
+    QFile plain(other.config() + "/quorvane"); // a file, but not a program
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    replyStarting(plain.fileName(), 15000,
+                  "Quorvane is not running, and it could not be started: there is no program at " +
+                      plain.fileName() + ".");
     // A program that never serves the channel is given up after the start timeout.
     replyStarting("/bin/true", 100, "Quorvane was started but did not answer within 0.1 seconds.");
     // The real one: started, and the request handed over once its channel answers.
@@ -502,6 +509,34 @@ void TestReceiver::tricklersMakeRoomForAnHonestSender()
     // The one open longest made room; the others are still being read.
     QTRY_COMPARE(tricklers.front()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(receiver->server().connectionCount(), MessageServer::MaxConnections - 1);
+
+    // Out of descriptors, a sender waits without spinning the event loop, and is let in once
+    // some are free.
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    int top = client; // under the limit, as poll() asks
+    for (const QString& fd : QDir("/proc/self/fd").entryList(QDir::Files | QDir::System))
+        top = std::max(top, fd.toInt());
+    const rlimit low{rlim_t(top) + 8, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::dup(client)) >= 0;)
+        taken.push_back(fd);
+    sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    QCOMPARE(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const QByteArray bytes = record("Bob", "505", "no room");
+    QCOMPARE(::write(client, bytes.data(), bytes.size()), bytes.size());
+    int wakes = 0;
+    const auto count = connect(QAbstractEventDispatcher::instance(), // a pass of the loop
+                               &QAbstractEventDispatcher::awake, this, [&] { ++wakes; });
+    QTest::qWait(250);
+    disconnect(count);
+    for (const int fd : taken)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit) + ::close(client), 0);
+    QTRY_COMPARE(names().value(0), QStringLiteral("Bob"));
+    QVERIFY2(wakes < 100, qPrintable(QString::number(wakes)));
 }
 
 void TestReceiver::oldestMessagesMakeRoom()
@@ -838,6 +873,7 @@ void TestReceiver::notifiesWhenInactive()
         QVERIFY(unanswered.wait(3 * Notifier::AnswerTimeout));
         send(burst);
         QCOMPARE(service.calls.size(), 1);
+        QCOMPARE(unanswered.size(), 1);
         QCOMPARE(QApplication::activeWindow(), &elsewhere);
         QDBusConnection::disconnectFromBus(QStringLiteral("service"));
         return;

@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <memory>
 
@@ -244,10 +245,19 @@ void TestWindows::startAtLoginWritesAndRemovesTheAutostartEntry()
     QVERIFY(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
     // From the installed entry's template, minus TryExec: this copy need not be on the PATH.
     QVERIFY(text.contains("\nIcon=quorvane\n") && !text.contains("TryExec"));
+    // What the entry format reserves in a path is escaped, and then each backslash again.
+    QVERIFY(Autostart::EntryText(R"(/a "b" $c `d` \e)")
+                .contains(R"(Exec="/a \\"b\\" \\$c \\`d\\` \\\\e")"));
     ReceiverWindow receiver;
     QVERIFY(receiver.startAtLogin->isChecked());
     receiver.startAtLogin->click();
     QVERIFY(!QFile::exists(entry));
+    // A folder that cannot be made: the window says so, and the box shows what is.
+    QFile blocker(QFileInfo(entry).path());
+    QVERIFY(QDir().rmdir(blocker.fileName()) && blocker.open(QIODevice::WriteOnly));
+    receiver.startAtLogin->click();
+    QVERIFY(receiver.statusBar()->currentMessage().startsWith("Cannot change the autostart entry"));
+    QVERIFY(!receiver.startAtLogin->isChecked() && blocker.remove());
 }
 
 QTEST_MAIN(TestWindows)
