@@ -7,7 +7,6 @@
 #include "app/Validation.h"
 #include "history/History.h"
 #include "messaging/MessageRecord.h"
-#include "messaging/ReceiveString.h"
 #include "platform/NetworkAnnouncement.h"
 #include "platform/WindowActivation.h"
 #include "receiver/Autostart.h"

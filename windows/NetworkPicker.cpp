@@ -1,6 +1,5 @@
 #include "windows/NetworkPicker.h"
 
-#include "app/Global.h"
 #include "platform/GetNetworkUser.h"
 #include "platform/NetworkDiscovery.h"
 #include "windows/DialogSupport.h"
