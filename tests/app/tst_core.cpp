@@ -565,7 +565,7 @@ void TestCore::failedSavesAreToldAndKept()
     filler.resize(0);
     lock.close();
     if (fault == "store path is a folder") { // the user quits before the next try
-        QMetaObject::invokeMethod(qApp, "aboutToQuit");
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit");
         QVERIFY(ReadStoreBytes().contains("300_name=Added 300"));
     }
     QTRY_VERIFY(ReadStoreBytes().contains("300_name=Added 300"));
