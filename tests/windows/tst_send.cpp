@@ -223,7 +223,7 @@ private slots:
         QProcess holder;
         // No route: in a network namespace of this thread's own, with no interface up.
         const int home = presses.startsWith("noroute") ? ::open("/proc/thread-self/ns/net", 0) : -1;
-        if (home >= 0 && ::unshare(CLONE_NEWNET) != 0)
+        if (home >= 0 && ::unshare(CLONE_NEWNET) != 0 && ::close(home) == 0)
             QSKIP("a network namespace of its own needs root");
         for (const QString& press : presses.split(' ')) {
             const int recipient = form->Combo1->findText(press + " (", Qt::MatchStartsWith);
