@@ -239,8 +239,7 @@ private slots:
             else
                 QTest::keySequence(form->Text1, QKeySequence(press));
         }
-        if (home >= 0)
-            QCOMPARE(::setns(home, CLONE_NEWNET) + ::close(home), 0);
+        QVERIFY(home < 0 || ::setns(home, CLONE_NEWNET) + ::close(home) == 0);
         QCOMPARE(form->history().size(), 1 + sends);
         QTRY_VERIFY(form->Command1->isEnabled());
         // Held past the history's patience for one write, and still no box.
